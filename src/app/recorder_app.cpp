@@ -1,0 +1,147 @@
+#include "app/recorder_app.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/sys/sys.h"
+#include "skin/skin_archive.h"
+#include "ui/exit_confirm.h"
+#include "ui/hand_cursors.h"
+#include "ui/recorder_window.h"
+#include "ui/session_state.h"
+
+namespace vt {
+namespace {
+
+void StartupMessage(const std::string& text) {
+  win::ShowMessageBox(kAppName, text, win::MessageIcon::kWarning);
+}
+
+bool IsSliderKey(win::Key key) {
+  switch (key) {
+    case win::Key::kLeft:
+    case win::Key::kRight:
+    case win::Key::kUp:
+    case win::Key::kDown:
+    case win::Key::kPageUp:
+    case win::Key::kPageDown:
+    case win::Key::kHome:
+    case win::Key::kEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+CRecorderApp::CRecorderApp(audio::CAviFile& engine) : engine_(engine) {}
+
+CRecorderApp::~CRecorderApp() = default;
+
+bool CRecorderApp::ProcessMessageFilter(CAudioRecorderDlg& recorder, win::Window* active,
+                                        win::KeyStroke key) {
+  if (active != &recorder || key.alt) return false;
+  switch (key.key) {
+    case win::Key::kF1:
+      recorder.OnHelp();
+      break;
+    case win::Key::kF4:
+      recorder.OnPlayStop();
+      break;
+    case win::Key::kF5:
+      recorder.OnRecordStop();
+      break;
+    case win::Key::kF8:
+      recorder.OnPauseResume();
+      break;
+    case win::Key::kF9:
+      recorder.OnCloseCommand();
+      break;
+    default:
+      // A slider with the focus keeps its keyboard; nothing else in this window takes keys.
+      if (IsSliderKey(key.key) && recorder.SliderHasFocus()) return false;
+      break;
+  }
+  return true;
+}
+
+bool CRecorderApp::InitFolders() {
+  AppPaths& paths = Paths();
+  paths.program_folder = sys::ProgramFolder();
+  if (paths.program_folder.empty()) return false;
+  sys::SetCurrentDirectory(paths.program_folder);
+  paths.sounds_folder = paths.program_folder + "sounds/";
+  // A system-wide install cannot write beside the program: keep recordings in the user's data.
+  if (!sys::FolderWritable(paths.program_folder)) {
+    const char* data_home = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    std::string base = data_home && *data_home ? std::string(data_home)
+                       : home                  ? std::string(home) + "/.local/share"
+                                               : std::string("/tmp");
+    sys::CreateFolder(base);
+    sys::CreateFolder(base + "/voxtape");
+    paths.sounds_folder = base + "/voxtape/sounds/";
+  }
+  return true;
+}
+
+int CRecorderApp::Run() {
+  if (!InitFolders()) {
+    std::fprintf(stderr, "%s: cannot find the program's own folder\n", kAppName);
+    return 1;
+  }
+  std::string display_error;
+  const bool display = win::InitDisplay(&display_error);
+
+  const SkinReadStatus skin = OpenSkin(Paths().program_folder);
+  if (skin != SkinReadStatus::kOk) {
+    const std::string archive = SkinArchivePath(Paths().program_folder);
+    StartupMessage(skin == SkinReadStatus::kCannotOpen
+                       ? "The skin archive " + archive + " cannot be opened."
+                       : "The skin archive " + archive + " is damaged.");
+    win::ShutdownDisplay();
+    return 1;
+  }
+  // An existing folder is fine; one that cannot be made shows up when a recording starts.
+  sys::CreateFolder(Paths().sounds_folder);
+
+  sys::InstanceLock::Result lock_result{};
+  auto instance = sys::InstanceLock::Acquire(kInstanceMarker, &lock_result);
+  if (lock_result == sys::InstanceLock::Result::kHeldElsewhere) {
+    if (display) {
+      CExitConfirm notice;
+      notice.SetBackgroundName("alreadyrunning.bmp");
+      notice.SetNoticeMode();
+      notice.DoModal();
+    } else {
+      std::fprintf(stderr, "%s: Voxtape is already running.\n", kAppName);
+    }
+    win::ShutdownDisplay();
+    ResetSkin();
+    return 0;
+  }
+  if (!display) {
+    std::fprintf(stderr, "%s: no display to open the window on (%s)\n", kAppName,
+                 display_error.c_str());
+    return 1;
+  }
+
+  Abilities().layered_windows_available = win::CompositingManagerRunning();
+  win::RegisterCursor(win::Cursor::kGrab, GrabCursorImage());
+  win::RegisterCursor(win::Cursor::kRelease, ReleaseCursorImage());
+
+  {
+    CAudioRecorderDlg recorder(engine_);
+    win::SetKeyFilter([&recorder](win::Window* active, win::KeyStroke key) {
+      return ProcessMessageFilter(recorder, active, key);
+    });
+    recorder.DoModal();
+    win::SetKeyFilter(nullptr);
+  }
+  ResetSkin();
+  win::ShutdownDisplay();
+  return 0;
+}
+
+}  // namespace vt

@@ -1,0 +1,209 @@
+#include "audio/wav_writer.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace vt::audio {
+
+namespace {
+
+constexpr off_t kRiffSizeOffset = 4;
+constexpr off_t kDataSizeOffset = 42;
+
+std::error_code LastError() {
+  return {errno, std::generic_category()};
+}
+
+void PutLe16(std::uint8_t* out, std::uint16_t value) {
+  out[0] = static_cast<std::uint8_t>(value);
+  out[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void PutLe32(std::uint8_t* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::error_code WriteAt(int fd, const std::uint8_t* bytes, std::size_t n, off_t offset) {
+  while (n > 0) {
+    const ssize_t written = ::pwrite(fd, bytes, n, offset);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return LastError();
+    }
+    if (written == 0) return std::make_error_code(std::errc::io_error);
+    bytes += written;
+    n -= static_cast<std::size_t>(written);
+    offset += written;
+  }
+  return {};
+}
+
+std::error_code WriteLe32At(int fd, std::uint32_t value, off_t offset) {
+  std::uint8_t bytes[4];
+  PutLe32(bytes, value);
+  return WriteAt(fd, bytes, sizeof bytes, offset);
+}
+
+std::uint32_t RiffSize(std::uint64_t data_bytes) {
+  return static_cast<std::uint32_t>(38 + data_bytes + (data_bytes & 1));
+}
+
+}  // namespace
+
+WaveFormat MakeWaveFormat(std::uint16_t channels, std::uint32_t samples_per_sec,
+                          std::uint16_t bits_per_sample) {
+  WaveFormat format;
+  format.wFormatTag = 1;
+  format.nChannels = channels;
+  format.nSamplesPerSec = samples_per_sec;
+  const std::uint16_t bytes_per_sample = bits_per_sample == 8 ? 1 : 2;
+  format.nBlockAlign = static_cast<std::uint16_t>(channels * bytes_per_sample);
+  format.nAvgBytesPerSec = format.nBlockAlign * samples_per_sec;
+  format.wBitsPerSample = bits_per_sample;
+  format.cbSize = 0;
+  return format;
+}
+
+WaveWriter::WaveWriter(std::uint64_t data_limit)
+    : data_limit_(std::min(data_limit, kMaxWaveDataBytes)) {}
+
+WaveWriter::~WaveWriter() {
+  if (IsOpen()) (void)CloseWaveFile();
+}
+
+std::error_code WaveWriter::OpenWaveFile(const std::string& path, const WaveFormat& format) {
+  if (IsOpen()) return std::make_error_code(std::errc::device_or_resource_busy);
+  // Not truncated on open: a file that someone else holds must be left as it is.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return LastError();
+  std::error_code error;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) error = LastError();
+
+  std::uint8_t header[kWaveHeaderBytes];
+  std::memcpy(header + 0, "RIFF", 4);
+  PutLe32(header + 4, RiffSize(0));
+  std::memcpy(header + 8, "WAVEfmt ", 8);
+  PutLe32(header + 16, 18);
+  PutLe16(header + 20, format.wFormatTag);
+  PutLe16(header + 22, format.nChannels);
+  PutLe32(header + 24, format.nSamplesPerSec);
+  PutLe32(header + 28, format.nAvgBytesPerSec);
+  PutLe16(header + 32, format.nBlockAlign);
+  PutLe16(header + 34, format.wBitsPerSample);
+  PutLe16(header + 36, format.cbSize);
+  std::memcpy(header + 38, "data", 4);
+  PutLe32(header + 42, 0);
+  if (!error) error = WriteAt(fd, header, sizeof header, 0);
+  if (error) {
+    ::close(fd);
+    return error;
+  }
+  fd_ = fd;
+  format_ = format;
+  data_bytes_ = 0;
+  pending_bytes_ = 0;
+  buffered_ = 0;
+  limit_reached_ = false;
+  return {};
+}
+
+std::error_code WaveWriter::Flush() {
+  if (buffered_ == 0) return {};
+  const off_t offset = static_cast<off_t>(kWaveHeaderBytes + data_bytes_ + pending_bytes_);
+  const std::error_code error = WriteAt(fd_, buffer_.data(), buffered_, offset);
+  if (!error) pending_bytes_ += buffered_;
+  buffered_ = 0;
+  return error;
+}
+
+std::error_code WaveWriter::Write(std::span<const std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    if (buffered_ == 0 && bytes.size() >= buffer_.size()) {
+      // Large pieces go straight to the file rather than through the buffer.
+      const off_t offset = static_cast<off_t>(kWaveHeaderBytes + data_bytes_ + pending_bytes_);
+      const std::error_code error = WriteAt(fd_, bytes.data(), bytes.size(), offset);
+      if (error) return error;
+      pending_bytes_ += bytes.size();
+      return {};
+    }
+    const std::size_t take = std::min(bytes.size(), buffer_.size() - buffered_);
+    std::memcpy(buffer_.data() + buffered_, bytes.data(), take);
+    buffered_ += take;
+    bytes = bytes.subspan(take);
+    if (buffered_ == buffer_.size()) {
+      if (const std::error_code error = Flush()) return error;
+    }
+  }
+  return {};
+}
+
+std::error_code WaveWriter::UpdateHeader() {
+  if (data_bytes_ & 1) {
+    const std::uint8_t pad = 0;
+    const off_t offset = static_cast<off_t>(kWaveHeaderBytes + data_bytes_);
+    if (const std::error_code error = WriteAt(fd_, &pad, 1, offset)) return error;
+  }
+  if (const std::error_code error = WriteLe32At(fd_, RiffSize(data_bytes_), kRiffSizeOffset)) {
+    return error;
+  }
+  return WriteLe32At(fd_, static_cast<std::uint32_t>(data_bytes_), kDataSizeOffset);
+}
+
+void WaveWriter::RollBack() {
+  pending_bytes_ = 0;
+  buffered_ = 0;
+  const off_t length = static_cast<off_t>(kWaveHeaderBytes + data_bytes_ + (data_bytes_ & 1));
+  // Best effort: cutting a file short and rewriting bytes it already has do not need free space.
+  (void)::ftruncate(fd_, length);
+  (void)UpdateHeader();
+}
+
+std::error_code WaveWriter::AppendWaveData(std::span<const std::uint8_t> bytes) {
+  if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
+  if (limit_reached_) return std::make_error_code(std::errc::file_too_large);
+
+  const std::uint64_t block_align = std::max<std::uint16_t>(format_.nBlockAlign, 1);
+  const std::uint64_t max_data = data_limit_ - data_limit_ % block_align;
+  std::size_t take = bytes.size();
+  bool at_limit = false;
+  if (data_bytes_ + take > max_data) {
+    take = max_data > data_bytes_ ? static_cast<std::size_t>(max_data - data_bytes_) : 0;
+    at_limit = true;
+  }
+
+  const std::uint64_t before = data_bytes_;
+  pending_bytes_ = 0;
+  buffered_ = 0;
+  std::error_code error = Write(bytes.first(take));
+  if (!error) error = Flush();
+  if (!error) {
+    data_bytes_ += pending_bytes_;
+    pending_bytes_ = 0;
+    error = UpdateHeader();
+  }
+  if (error) {
+    data_bytes_ = before;
+    RollBack();
+    return error;
+  }
+  if (at_limit) {
+    limit_reached_ = true;
+    return std::make_error_code(std::errc::file_too_large);
+  }
+  return {};
+}
+
+std::error_code WaveWriter::CloseWaveFile() {
+  if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
+  std::error_code error = UpdateHeader();
+  if (::close(fd_) != 0 && !error) error = LastError();
+  fd_ = -1;
+  return error;
+}
+
+}  // namespace vt::audio

@@ -1,0 +1,379 @@
+// The capture device on a PulseAudio (or pipewire-pulse) record stream.
+//
+// Threads: the stream's callbacks run on the threaded main loop's thread with the loop's lock
+// held; full buffers are handed back from there. The buffer queue has its own mutex so that a
+// callback can queue a buffer again without touching the loop's lock. Lock order: loop lock,
+// then queue mutex; no notice is delivered while the queue mutex is held.
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "platform/audio/capture_device.h"
+
+namespace vt::audio {
+
+namespace {
+
+// How long Open waits for the server before giving up, so an unresponsive server cannot hang
+// the caller.
+constexpr pa_usec_t kOpenTimeoutUsec = 5 * PA_USEC_PER_SEC;
+// The server delivers sound in pieces of about this length: short enough that a pause is cut
+// close to the moment it was pressed.
+constexpr pa_usec_t kFragmentUsec = 25 * PA_USEC_PER_MSEC;
+
+std::error_code ErrorFromPulse(int pa_error) {
+  switch (pa_error) {
+    case PA_ERR_CONNECTIONREFUSED:
+    case PA_ERR_INVALIDSERVER:
+    case PA_ERR_CONNECTIONTERMINATED:
+      return std::make_error_code(std::errc::connection_refused);
+    case PA_ERR_TIMEOUT:
+      return std::make_error_code(std::errc::timed_out);
+    case PA_ERR_NOENTITY:
+      return std::make_error_code(std::errc::no_such_device);
+    case PA_ERR_ACCESS:
+      return std::make_error_code(std::errc::permission_denied);
+    case PA_ERR_NOTSUPPORTED:
+    case PA_ERR_INVALID:
+      return std::make_error_code(std::errc::invalid_argument);
+    default:
+      return std::make_error_code(std::errc::io_error);
+  }
+}
+
+class PulseCaptureDevice final : public CaptureDevice {
+ public:
+  PulseCaptureDevice() = default;
+  PulseCaptureDevice(const PulseCaptureDevice&) = delete;
+  PulseCaptureDevice& operator=(const PulseCaptureDevice&) = delete;
+  ~PulseCaptureDevice() override { Teardown(); }
+
+  std::error_code Open(const CaptureFormat& format, CaptureCallback callback) override;
+  std::error_code AddBuffer(CaptureBuffer* buffer) override;
+  std::error_code Start() override;
+  std::error_code Stop() override;
+  std::error_code Reset() override;
+  std::error_code Close() override;
+  std::uint64_t FramesCaptured() const override {
+    return bytes_captured_.load() / format_.BytesPerFrame();
+  }
+
+ private:
+  static void OnContextState(pa_context* context, void* self);
+  static void OnStreamState(pa_stream* stream, void* self);
+  static void OnReadable(pa_stream* stream, size_t nbytes, void* self);
+  static void OnTimeout(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
+                        void* self);
+
+  // Waits (loop lock held) until the context and, when asked, the stream are ready, or either
+  // failed, or the open time-out passed.
+  std::error_code WaitReady(bool for_stream);
+  void Capture(const void* data, size_t nbytes);
+  // The server went away: the device stops, every queued buffer goes back.
+  void Fail();
+  void ReturnAll(std::deque<CaptureBuffer*> buffers);
+  void CorkLocked(bool cork);
+  bool StreamReadyLocked() const;
+  // Disconnects and frees everything of PulseAudio; delivers no notice.
+  void Teardown();
+
+  // Set by Open before the loop's thread starts and cleared by Teardown after it stopped.
+  pa_threaded_mainloop* mainloop_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;
+  CaptureFormat format_;
+  CaptureCallback callback_;
+  bool timed_out_ = false;  // guarded by the loop lock
+
+  mutable std::mutex queue_mutex_;
+  std::deque<CaptureBuffer*> queue_;  // guarded by queue_mutex_
+  bool open_ = false;                 // guarded by queue_mutex_
+  bool filling_ = false;              // guarded by queue_mutex_: between Start and Reset
+  bool failed_ = false;               // guarded by queue_mutex_
+
+  std::atomic<std::uint64_t> bytes_captured_{0};
+};
+
+void PulseCaptureDevice::OnContextState(pa_context* context, void* self) {
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  const pa_context_state_t state = pa_context_get_state(context);
+  if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) device->Fail();
+  pa_threaded_mainloop_signal(device->mainloop_, 0);
+}
+
+void PulseCaptureDevice::OnStreamState(pa_stream* stream, void* self) {
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  const pa_stream_state_t state = pa_stream_get_state(stream);
+  if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) device->Fail();
+  pa_threaded_mainloop_signal(device->mainloop_, 0);
+}
+
+void PulseCaptureDevice::OnTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
+                                   void* self) {
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  device->timed_out_ = true;
+  pa_threaded_mainloop_signal(device->mainloop_, 0);
+}
+
+void PulseCaptureDevice::OnReadable(pa_stream* stream, size_t, void* self) {
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  for (;;) {
+    const void* data = nullptr;
+    size_t nbytes = 0;
+    if (pa_stream_peek(stream, &data, &nbytes) < 0 || nbytes == 0) return;
+    device->Capture(data, nbytes);  // data is null for a hole: captured as silence
+    pa_stream_drop(stream);
+  }
+}
+
+void PulseCaptureDevice::Capture(const void* data, size_t nbytes) {
+  std::vector<CaptureBuffer*> full;
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (!filling_ || failed_) return;
+    const auto* source = static_cast<const std::uint8_t*>(data);
+    const std::uint8_t silence = format_.sample_format == SampleFormat::kU8 ? 0x80 : 0x00;
+    size_t done = 0;
+    while (done < nbytes && !queue_.empty()) {
+      CaptureBuffer* buffer = queue_.front();
+      const size_t take = std::min<size_t>(buffer->length - buffer->bytes_recorded, nbytes - done);
+      std::uint8_t* target = buffer->data + buffer->bytes_recorded;
+      if (source != nullptr) {
+        std::memcpy(target, source + done, take);
+      } else {
+        std::memset(target, silence, take);
+      }
+      buffer->bytes_recorded += static_cast<std::uint32_t>(take);
+      done += take;
+      bytes_captured_.fetch_add(take);
+      if (buffer->bytes_recorded == buffer->length) {
+        full.push_back(buffer);
+        queue_.pop_front();
+      }
+    }
+    // Sound that finds no queued buffer is dropped and not counted.
+  }
+  for (CaptureBuffer* buffer : full) callback_(CaptureNotice::kData, buffer);
+}
+
+void PulseCaptureDevice::Fail() {
+  std::deque<CaptureBuffer*> held;
+  {
+    std::lock_guard lock(queue_mutex_);
+    if (!open_ || failed_) return;
+    failed_ = true;
+    filling_ = false;
+    held.swap(queue_);
+  }
+  ReturnAll(std::move(held));
+}
+
+void PulseCaptureDevice::ReturnAll(std::deque<CaptureBuffer*> buffers) {
+  for (CaptureBuffer* buffer : buffers) callback_(CaptureNotice::kData, buffer);
+}
+
+bool PulseCaptureDevice::StreamReadyLocked() const {
+  return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
+void PulseCaptureDevice::CorkLocked(bool cork) {
+  if (!StreamReadyLocked()) return;
+  // Not waited for: the queue decides what is kept, and a dead server must not block us.
+  if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr)) {
+    pa_operation_unref(op);
+  }
+}
+
+std::error_code PulseCaptureDevice::WaitReady(bool for_stream) {
+  for (;;) {
+    const pa_context_state_t context_state = pa_context_get_state(context_);
+    if (!PA_CONTEXT_IS_GOOD(context_state)) return ErrorFromPulse(pa_context_errno(context_));
+    if (context_state == PA_CONTEXT_READY) {
+      if (!for_stream) return {};
+      const pa_stream_state_t stream_state = pa_stream_get_state(stream_);
+      if (stream_state == PA_STREAM_READY) return {};
+      if (!PA_STREAM_IS_GOOD(stream_state)) return ErrorFromPulse(pa_context_errno(context_));
+    }
+    if (timed_out_) return std::make_error_code(std::errc::timed_out);
+    pa_threaded_mainloop_wait(mainloop_);
+  }
+}
+
+std::error_code PulseCaptureDevice::Open(const CaptureFormat& format, CaptureCallback callback) {
+  if (mainloop_ != nullptr) return std::make_error_code(std::errc::device_or_resource_busy);
+  if (!IsSupportedCaptureFormat(format) || !callback) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  format_ = format;
+  callback_ = std::move(callback);
+  bytes_captured_ = 0;
+  timed_out_ = false;
+
+  pa_sample_spec sample_spec{};
+  sample_spec.format = format.sample_format == SampleFormat::kU8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+  sample_spec.rate = format.samples_per_sec;
+  sample_spec.channels = static_cast<std::uint8_t>(format.channels);
+
+  mainloop_ = pa_threaded_mainloop_new();
+  if (mainloop_ == nullptr) return std::make_error_code(std::errc::not_enough_memory);
+  context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Voxtape");
+  if (context_ == nullptr) {
+    Teardown();
+    return std::make_error_code(std::errc::not_enough_memory);
+  }
+  pa_context_set_state_callback(context_, &OnContextState, this);
+  // No autospawn: with no server running, the open fails instead of starting one.
+  if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+    const std::error_code error = ErrorFromPulse(pa_context_errno(context_));
+    Teardown();
+    return error;
+  }
+  if (pa_threaded_mainloop_start(mainloop_) < 0) {
+    Teardown();
+    return std::make_error_code(std::errc::resource_unavailable_try_again);
+  }
+
+  pa_threaded_mainloop_lock(mainloop_);
+  pa_time_event* timer =
+      pa_context_rttime_new(context_, pa_rtclock_now() + kOpenTimeoutUsec, &OnTimeout, this);
+  std::error_code error = WaitReady(false);
+  if (!error) {
+    stream_ = pa_stream_new(context_, "Recording", &sample_spec, nullptr);
+    if (stream_ == nullptr) {
+      error = ErrorFromPulse(pa_context_errno(context_));
+    } else {
+      pa_stream_set_state_callback(stream_, &OnStreamState, this);
+      pa_stream_set_read_callback(stream_, &OnReadable, this);
+      pa_buffer_attr attr{};
+      attr.maxlength = static_cast<std::uint32_t>(-1);
+      attr.tlength = static_cast<std::uint32_t>(-1);
+      attr.prebuf = static_cast<std::uint32_t>(-1);
+      attr.minreq = static_cast<std::uint32_t>(-1);
+      attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sample_spec));
+      const auto flags =
+          static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+      if (pa_stream_connect_record(stream_, nullptr, &attr, flags) < 0) {
+        error = ErrorFromPulse(pa_context_errno(context_));
+      } else {
+        error = WaitReady(true);
+      }
+    }
+  }
+  if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+  if (!error) {
+    std::lock_guard lock(queue_mutex_);
+    open_ = true;
+    failed_ = false;
+    filling_ = false;
+  }
+  pa_threaded_mainloop_unlock(mainloop_);
+
+  if (error) {
+    Teardown();
+    return error;
+  }
+  callback_(CaptureNotice::kOpen, nullptr);
+  return {};
+}
+
+std::error_code PulseCaptureDevice::AddBuffer(CaptureBuffer* buffer) {
+  if (buffer == nullptr || buffer->data == nullptr) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  std::lock_guard lock(queue_mutex_);
+  if (!open_) return std::make_error_code(std::errc::bad_file_descriptor);
+  if (failed_) return std::make_error_code(std::errc::connection_aborted);
+  buffer->bytes_recorded = 0;
+  queue_.push_back(buffer);
+  return {};
+}
+
+std::error_code PulseCaptureDevice::Start() {
+  if (mainloop_ == nullptr) return std::make_error_code(std::errc::bad_file_descriptor);
+  pa_threaded_mainloop_lock(mainloop_);
+  bool failed = false;
+  {
+    std::lock_guard lock(queue_mutex_);
+    failed = failed_;
+    if (!failed_) filling_ = true;
+  }
+  if (!failed) CorkLocked(false);
+  pa_threaded_mainloop_unlock(mainloop_);
+  return failed ? std::make_error_code(std::errc::connection_aborted) : std::error_code{};
+}
+
+std::error_code PulseCaptureDevice::Stop() {
+  if (mainloop_ == nullptr) return std::make_error_code(std::errc::bad_file_descriptor);
+  pa_threaded_mainloop_lock(mainloop_);
+  CorkLocked(true);
+  pa_threaded_mainloop_unlock(mainloop_);
+  return {};
+}
+
+std::error_code PulseCaptureDevice::Reset() {
+  if (mainloop_ == nullptr) return std::make_error_code(std::errc::bad_file_descriptor);
+  std::deque<CaptureBuffer*> queued;
+  // Holding the loop lock means no read callback is half way through handing buffers back, so
+  // the buffers below come back after every buffer returned before them.
+  pa_threaded_mainloop_lock(mainloop_);
+  {
+    std::lock_guard lock(queue_mutex_);
+    filling_ = false;
+    queued.swap(queue_);
+  }
+  CorkLocked(true);
+  pa_threaded_mainloop_unlock(mainloop_);
+  ReturnAll(std::move(queued));
+  return {};
+}
+
+std::error_code PulseCaptureDevice::Close() {
+  if (mainloop_ == nullptr) return std::make_error_code(std::errc::bad_file_descriptor);
+  Reset();
+  Teardown();
+  CaptureCallback callback = std::move(callback_);
+  callback_ = nullptr;
+  callback(CaptureNotice::kClose, nullptr);
+  return {};
+}
+
+void PulseCaptureDevice::Teardown() {
+  if (mainloop_ == nullptr) return;
+  pa_threaded_mainloop_lock(mainloop_);
+  {
+    std::lock_guard lock(queue_mutex_);
+    open_ = false;
+    filling_ = false;
+    queue_.clear();
+  }
+  if (stream_ != nullptr) {
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+    stream_ = nullptr;
+  }
+  if (context_ != nullptr) {
+    pa_context_set_state_callback(context_, nullptr, nullptr);
+    pa_context_disconnect(context_);
+    pa_context_unref(context_);
+    context_ = nullptr;
+  }
+  pa_threaded_mainloop_unlock(mainloop_);
+  pa_threaded_mainloop_stop(mainloop_);
+  pa_threaded_mainloop_free(mainloop_);
+  mainloop_ = nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<CaptureDevice> MakePulseCaptureDevice() {
+  return std::make_unique<PulseCaptureDevice>();
+}
+
+}  // namespace vt::audio

@@ -1,0 +1,54 @@
+// The operating system's services the program needs: its own folder, the single-instance lock,
+// starting helper programs.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vt::sys {
+
+// Folder of the running program file (from /proc/self/exe), ending with '/'; empty if unknown.
+std::string ProgramFolder();
+bool SetCurrentDirectory(const std::string& folder);
+// Creates a folder; an existing one is left as it is. False when it cannot be made.
+bool CreateFolder(const std::string& path);
+bool FolderWritable(const std::string& path);
+
+// A lock named after a marker that the system releases when the process dies, however it dies.
+class InstanceLock {
+ public:
+  enum class Result { kAcquired, kHeldElsewhere, kUnavailable };
+  // Takes the lock "<marker>.lock" in $XDG_RUNTIME_DIR (else /tmp with the user id in the name).
+  static std::unique_ptr<InstanceLock> Acquire(const std::string& marker, Result* result);
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+  static std::string PathFor(const std::string& marker);
+
+ private:
+  explicit InstanceLock(int fd) : fd_(fd) {}
+  int fd_;
+};
+
+// Starts a program without waiting for it (its output goes nowhere); false when it cannot start.
+bool StartDetached(const std::vector<std::string>& argv);
+// Runs a program, waits for it and gives its standard output; false when it could not run or
+// ended with a non-zero status.
+bool RunAndCapture(const std::vector<std::string>& argv, std::string* output);
+bool ProgramOnPath(const std::string& name);
+
+}  // namespace vt::sys
+
+namespace vt::sys {
+
+// True when the file can be opened for reading and no writer holds it (the recording's writer
+// keeps an exclusive lock on the working file).
+bool FileReadableUnlocked(const std::string& path);
+
+// The desktop's save-file dialog for sound files, with overwrite confirmation: the portal's
+// when one runs, else zenity, else kdialog. None when cancelled or when no dialog is available.
+std::optional<std::string> ChooseSaveFile(const std::string& title);
+
+}  // namespace vt::sys

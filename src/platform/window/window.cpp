@@ -1,0 +1,645 @@
+#include "platform/window/window.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <mutex>
+
+namespace vt::win {
+namespace {
+
+struct Timer {
+  TimerId id;
+  Window* owner;
+  int period_ms;
+  Uint64 due_ms;
+  std::function<void()> tick;
+};
+
+// The user-interface loop's process-wide state: only the UI thread touches it, except the
+// posted queue, which is behind posted_mutex.
+struct UiLoopState {
+  bool display = false;
+  Uint32 wake_event = 0;
+  std::map<Uint32, Window*> natives;  // native window id -> window
+  std::vector<Window*> modal_stack;
+  std::vector<Timer> timers;
+  TimerId next_timer = 1;
+  std::function<bool(Window*, KeyStroke)> key_filter;
+  std::map<Cursor, SDL_Cursor*> cursors;
+  Cursor current_cursor = Cursor::kArrow;
+
+  std::mutex posted_mutex;
+  std::deque<std::function<void()>> posted;
+};
+
+UiLoopState& UiLoop() {
+  static UiLoopState state;
+  return state;
+}
+
+Uint64 NowMs() { return SDL_GetTicks64(); }
+
+Key TranslateKey(SDL_Keycode code) {
+  switch (code) {
+    case SDLK_F1: return Key::kF1;
+    case SDLK_F2: return Key::kF2;
+    case SDLK_F3: return Key::kF3;
+    case SDLK_F4: return Key::kF4;
+    case SDLK_F5: return Key::kF5;
+    case SDLK_F6: return Key::kF6;
+    case SDLK_F7: return Key::kF7;
+    case SDLK_F8: return Key::kF8;
+    case SDLK_F9: return Key::kF9;
+    case SDLK_F10: return Key::kF10;
+    case SDLK_F11: return Key::kF11;
+    case SDLK_F12: return Key::kF12;
+    case SDLK_ESCAPE: return Key::kEscape;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return Key::kReturn;
+    case SDLK_TAB: return Key::kTab;
+    case SDLK_SPACE: return Key::kSpace;
+    case SDLK_LEFT: return Key::kLeft;
+    case SDLK_RIGHT: return Key::kRight;
+    case SDLK_UP: return Key::kUp;
+    case SDLK_DOWN: return Key::kDown;
+    case SDLK_PAGEUP: return Key::kPageUp;
+    case SDLK_PAGEDOWN: return Key::kPageDown;
+    case SDLK_HOME: return Key::kHome;
+    case SDLK_END: return Key::kEnd;
+    default: return Key::kOther;
+  }
+}
+
+Window* WindowOf(Uint32 native_id) {
+  auto& natives = UiLoop().natives;
+  auto it = natives.find(native_id);
+  return it == natives.end() ? nullptr : it->second;
+}
+
+// Input reaches only the innermost modal window while dialogs are stacked.
+bool AcceptsInput(Window* window) {
+  const auto& stack = UiLoop().modal_stack;
+  return stack.empty() || stack.back() == window;
+}
+
+void RunDueTimers() {
+  auto& loop = UiLoop();
+  const Uint64 now = NowMs();
+  std::vector<TimerId> due;
+  for (const auto& t : loop.timers)
+    if (t.due_ms <= now) due.push_back(t.id);
+  for (TimerId id : due) {
+    auto it = std::find_if(loop.timers.begin(), loop.timers.end(),
+                           [id](const Timer& t) { return t.id == id; });
+    if (it == loop.timers.end()) continue;  // stopped by an earlier tick
+    it->due_ms = now + static_cast<Uint64>(it->period_ms);
+    auto tick = it->tick;  // the tick may stop its own timer
+    tick();
+  }
+}
+
+void RunPosted() {
+  std::deque<std::function<void()>> tasks;
+  {
+    std::lock_guard lock(UiLoop().posted_mutex);
+    tasks.swap(UiLoop().posted);
+  }
+  for (auto& task : tasks) task();
+}
+
+int MsToNextTimer() {
+  Uint64 next = NowMs() + 50;
+  for (const auto& t : UiLoop().timers) next = std::min(next, t.due_ms);
+  const Uint64 now = NowMs();
+  return next <= now ? 0 : static_cast<int>(next - now);
+}
+
+void HandleEvent(const SDL_Event& e) {
+  auto& loop = UiLoop();
+  switch (e.type) {
+    case SDL_QUIT:
+      // A termination signal or the session ending: the outermost dialog decides.
+      if (!loop.modal_stack.empty() && loop.modal_stack.front())
+        loop.modal_stack.front()->DispatchCloseRequest();
+      break;
+    case SDL_WINDOWEVENT: {
+      Window* w = WindowOf(e.window.windowID);
+      if (!w) break;
+      switch (e.window.event) {
+        case SDL_WINDOWEVENT_EXPOSED:
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+        case SDL_WINDOWEVENT_SHOWN:
+          w->Invalidate();
+          break;
+        case SDL_WINDOWEVENT_LEAVE:
+          w->DispatchMouseLeave();
+          break;
+        case SDL_WINDOWEVENT_CLOSE:
+          if (AcceptsInput(w)) w->DispatchCloseRequest();
+          break;
+        default:
+          break;
+      }
+      break;
+    }
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: {
+      Window* w = WindowOf(e.button.windowID);
+      if (!w || e.button.button != SDL_BUTTON_LEFT) break;
+      if (!AcceptsInput(w)) break;
+      const Point p{e.button.x, e.button.y};
+      if (e.type == SDL_MOUSEBUTTONDOWN)
+        w->DispatchMouseDown(p);
+      else
+        w->DispatchMouseUp(p);
+      break;
+    }
+    case SDL_MOUSEMOTION: {
+      Window* w = WindowOf(e.motion.windowID);
+      if (w && AcceptsInput(w)) w->DispatchMouseMove({e.motion.x, e.motion.y});
+      break;
+    }
+    case SDL_KEYDOWN: {
+      Window* w = WindowOf(e.key.windowID);
+      if (!w || !AcceptsInput(w)) break;
+      const KeyStroke key{TranslateKey(e.key.keysym.sym), (e.key.keysym.mod & KMOD_ALT) != 0};
+      if (!key.alt && loop.key_filter && loop.key_filter(w, key)) break;
+      w->DispatchKeyDown(key);
+      break;
+    }
+    default:
+      if (e.type == loop.wake_event) RunPosted();
+      break;
+  }
+}
+
+void PumpOnce() {
+  auto& loop = UiLoop();
+  if (loop.display) {
+    SDL_Event e;
+    if (SDL_WaitEventTimeout(&e, std::max(MsToNextTimer(), 1))) {
+      HandleEvent(e);
+      while (SDL_PollEvent(&e)) HandleEvent(e);
+    }
+  } else {
+    SDL_Delay(static_cast<Uint32>(std::max(MsToNextTimer(), 1)));
+  }
+  RunPosted();
+  RunDueTimers();
+  for (auto& [id, w] : loop.natives) w->PresentIfDirty();
+}
+
+}  // namespace
+
+// ---- Control ----
+
+Control::~Control() = default;
+
+void Control::SetBounds(Rect bounds) {
+  Invalidate();
+  bounds_ = bounds;
+  Invalidate();
+}
+
+void Control::SetEnabled(bool enabled) {
+  if (enabled_ == enabled) return;
+  enabled_ = enabled;
+  Invalidate();
+}
+
+void Control::SetVisible(bool visible) {
+  if (visible_ == visible) return;
+  visible_ = visible;
+  Invalidate();
+}
+
+void Control::Invalidate() {
+  if (parent_) parent_->Invalidate();
+}
+
+bool Control::Focused() const { return parent_ && parent_->FocusedControl() == this; }
+
+// ---- Window ----
+
+struct Window::Native {
+  SDL_Window* window = nullptr;
+  Uint32 id = 0;
+};
+
+Window::Window(WindowOptions options) : options_(std::move(options)) {
+  back_buffer_ = Surface(options_.size.w, options_.size.h);
+}
+
+Window::~Window() {
+  auto& loop = UiLoop();
+  std::erase_if(loop.timers, [this](const Timer& t) { return t.owner == this; });
+  std::erase(loop.modal_stack, this);
+  if (native_) {
+    loop.natives.erase(native_->id);
+    SDL_DestroyWindow(native_->window);
+  }
+}
+
+bool Window::CreateNative() {
+  if (native_) return true;
+  if (!UiLoop().display) return false;
+  Uint32 flags = SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
+  if (options_.kind == WindowKind::kTip)
+    flags |= SDL_WINDOW_TOOLTIP | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
+  SDL_Window* w = SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED,
+                                   SDL_WINDOWPOS_CENTERED, std::max(options_.size.w, 1),
+                                   std::max(options_.size.h, 1), flags);
+  if (!w) return false;
+  native_ = std::make_unique<Native>();
+  native_->window = w;
+  native_->id = SDL_GetWindowID(w);
+  UiLoop().natives[native_->id] = this;
+  return true;
+}
+
+bool Window::HasNative() const { return native_ != nullptr; }
+
+unsigned Window::NativeId() const { return native_ ? native_->id : 0; }
+
+void Window::MarkNativeGone() { native_.reset(); }
+
+void Window::AddControl(std::unique_ptr<Control> control) {
+  control->parent_ = this;
+  controls_.push_back(std::move(control));
+  Invalidate();
+}
+
+Control* Window::FindControl(int id) const {
+  for (const auto& c : controls_)
+    if (c->Id() == id) return c.get();
+  return nullptr;
+}
+
+Control* Window::ControlAt(Point client) const {
+  // Later controls lie on top.
+  for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) {
+    if ((*it)->Visible() && (*it)->Bounds().Contains(client)) return it->get();
+  }
+  return nullptr;
+}
+
+void Window::Invalidate() { dirty_ = true; }
+
+void Window::PaintBackBuffer() {
+  if (back_buffer_.Width() != options_.size.w || back_buffer_.Height() != options_.size.h)
+    back_buffer_ = Surface(options_.size.w, options_.size.h);
+  FillRect(back_buffer_, back_buffer_.Bounds(), 0);
+  PaintBackground(back_buffer_);
+  for (const auto& c : controls_)
+    if (c->Visible()) c->Paint(back_buffer_);
+}
+
+void Window::PaintTo(Surface& target) {
+  PaintBackBuffer();
+  target = back_buffer_;
+}
+
+void Window::PresentIfDirty() {
+  if (!dirty_ || !native_ || !shown_) return;
+  dirty_ = false;
+  PaintBackBuffer();
+  SDL_Surface* screen = SDL_GetWindowSurface(native_->window);
+  if (!screen) return;
+  const int w = std::min(screen->w, back_buffer_.Width());
+  const int h = std::min(screen->h, back_buffer_.Height());
+  if (w > 0 && h > 0) {
+    SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(0),
+                      back_buffer_.Width() * 4, screen->format->format, screen->pixels,
+                      screen->pitch);
+  }
+  SDL_UpdateWindowSurface(native_->window);
+}
+
+void Window::SetTitle(const std::string& title) {
+  options_.title = title;
+  if (native_) SDL_SetWindowTitle(native_->window, title.c_str());
+}
+
+void Window::SetIcon(const Surface& icon) {
+  if (!native_ || icon.Empty()) return;
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(
+      const_cast<gfx::Pixel*>(icon.Row(0)), icon.Width(), icon.Height(), 32, icon.Width() * 4,
+      SDL_PIXELFORMAT_RGB888);
+  if (!s) return;
+  SDL_SetWindowIcon(native_->window, s);
+  SDL_FreeSurface(s);
+}
+
+void Window::SetClientSize(Size size) {
+  options_.size = size;
+  if (native_) SDL_SetWindowSize(native_->window, std::max(size.w, 1), std::max(size.h, 1));
+  Invalidate();
+}
+
+Point Window::ScreenPosition() const {
+  Point p;
+  if (native_) SDL_GetWindowPosition(native_->window, &p.x, &p.y);
+  return p;
+}
+
+void Window::MoveTo(Point screen) {
+  if (native_) SDL_SetWindowPosition(native_->window, screen.x, screen.y);
+}
+
+void Window::CentreOnScreen() {
+  if (native_)
+    SDL_SetWindowPosition(native_->window, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+}
+
+void Window::Show() {
+  shown_ = true;
+  Invalidate();
+  if (!native_) return;
+  if (options_.kind == WindowKind::kTip) {
+    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
+    SDL_ShowWindow(native_->window);
+    SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "0");
+  } else {
+    SDL_ShowWindow(native_->window);
+    SDL_RaiseWindow(native_->window);
+    // Without a window manager nobody else gives the new dialog the keyboard.
+    SDL_SetWindowInputFocus(native_->window);
+  }
+  PresentIfDirty();
+}
+
+void Window::Hide() {
+  shown_ = false;
+  if (native_) SDL_HideWindow(native_->window);
+}
+
+void Window::Raise() {
+  if (native_) SDL_RaiseWindow(native_->window);
+}
+
+bool Window::SetOpacity(float opacity) {
+  return native_ && SDL_SetWindowOpacity(native_->window, opacity) == 0;
+}
+
+int Window::RunModal() {
+  auto& loop = UiLoop();
+  modal_ended_ = false;
+  in_modal_loop_ = true;
+  loop.modal_stack.push_back(this);
+  Show();
+  while (!modal_ended_) PumpOnce();
+  std::erase(loop.modal_stack, this);
+  in_modal_loop_ = false;
+  Hide();
+  return modal_result_;
+}
+
+void Window::EndModal(int result) {
+  modal_result_ = result;
+  modal_ended_ = true;
+  // Dialogs opened on top of this one end with it.
+  auto& stack = UiLoop().modal_stack;
+  auto it = std::find(stack.begin(), stack.end(), this);
+  if (it == stack.end()) return;
+  for (++it; it != stack.end(); ++it)
+    if (*it) (*it)->modal_ended_ = true;
+}
+
+TimerId Window::StartTimer(int period_ms, std::function<void()> tick) {
+  auto& loop = UiLoop();
+  const TimerId id = loop.next_timer++;
+  const Uint64 now = loop.display ? NowMs() : SDL_GetTicks64();
+  loop.timers.push_back({id, this, period_ms, now + static_cast<Uint64>(period_ms), std::move(tick)});
+  return id;
+}
+
+void Window::StopTimer(TimerId id) {
+  std::erase_if(UiLoop().timers, [id](const Timer& t) { return t.id == id; });
+}
+
+void Window::SetCursor(Cursor cursor) {
+  auto& loop = UiLoop();
+  if (!loop.display || loop.current_cursor == cursor) return;
+  SDL_Cursor* c = nullptr;
+  if (auto it = loop.cursors.find(cursor); it != loop.cursors.end()) {
+    c = it->second;
+  } else {
+    const SDL_SystemCursor system =
+        cursor == Cursor::kHand ? SDL_SYSTEM_CURSOR_HAND : SDL_SYSTEM_CURSOR_ARROW;
+    c = SDL_CreateSystemCursor(system);
+    loop.cursors[cursor] = c;
+  }
+  if (c) SDL_SetCursor(c);
+  loop.current_cursor = cursor;
+}
+
+Point Window::PointerPosition() const {
+  Point global;
+  SDL_GetGlobalMouseState(&global.x, &global.y);
+  const Point origin = ScreenPosition();
+  return {global.x - origin.x, global.y - origin.y};
+}
+
+void Window::SetFocus(Control* control) {
+  if (focused_ == control) return;
+  Control* old = focused_;
+  focused_ = control;
+  if (old) old->OnFocusChanged(false);
+  if (control) control->OnFocusChanged(true);
+}
+
+bool Window::IsActive() const {
+  return native_ && SDL_GetKeyboardFocus() == native_->window;
+}
+
+void Window::DispatchMouseDown(Point p) {
+  Control* c = ControlAt(p);
+  if (c && c->LetsMouseThrough()) c = nullptr;
+  if (c) {
+    if (!c->Enabled()) return;
+    pressed_ = c;
+    SDL_CaptureMouse(SDL_TRUE);
+    SetFocus(c->TakesFocus() ? c : nullptr);
+    c->OnMouseDown(p);
+    return;
+  }
+  SetFocus(nullptr);
+  OnBackgroundMouseDown(p);
+  if (draggable_ && native_) {
+    dragging_ = true;
+    SDL_CaptureMouse(SDL_TRUE);
+    SDL_GetGlobalMouseState(&drag_pointer_start_.x, &drag_pointer_start_.y);
+    drag_window_start_ = ScreenPosition();
+  }
+}
+
+void Window::DispatchMouseUp(Point p) {
+  SDL_CaptureMouse(SDL_FALSE);
+  if (dragging_) {
+    dragging_ = false;
+    OnBackgroundMouseUp(p);
+    return;
+  }
+  if (Control* c = pressed_) {
+    pressed_ = nullptr;
+    c->OnMouseUp(p);
+    return;
+  }
+  if (!ControlAt(p) || ControlAt(p)->LetsMouseThrough()) OnBackgroundMouseUp(p);
+}
+
+void Window::DispatchMouseMove(Point p) {
+  if (dragging_) {
+    Point global;
+    SDL_GetGlobalMouseState(&global.x, &global.y);
+    MoveTo({drag_window_start_.x + global.x - drag_pointer_start_.x,
+            drag_window_start_.y + global.y - drag_pointer_start_.y});
+    return;
+  }
+  if (pressed_) {
+    pressed_->OnMouseMove(p);
+    return;
+  }
+  Control* c = ControlAt(p);
+  if (c && c->LetsMouseThrough()) c = nullptr;
+  if (c != hovered_) {
+    if (hovered_) hovered_->OnMouseLeave();
+    hovered_ = c;
+  }
+  SetCursor(c && c->WantsHandCursor() ? Cursor::kHand : Cursor::kArrow);
+  if (c) {
+    OnPointerOverControl(c);
+    if (c->Enabled()) c->OnMouseMove(p);
+  }
+}
+
+void Window::DispatchMouseLeave() {
+  if (hovered_ && !pressed_) {
+    hovered_->OnMouseLeave();
+    hovered_ = nullptr;
+  }
+}
+
+void Window::DispatchKeyDown(KeyStroke key) { OnKeyDown(key); }
+
+void Window::OnKeyDown(KeyStroke key) {
+  if (key.alt && key.key == Key::kF4) {
+    OnCloseRequest();
+    return;
+  }
+  if (focused_ && focused_->Enabled()) focused_->OnKeyDown(key.key);
+}
+
+// ---- the loop ----
+
+bool InitDisplay(std::string* error) {
+  auto& loop = UiLoop();
+  if (loop.display) return true;
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+    if (error) *error = SDL_GetError();
+    return false;
+  }
+  loop.wake_event = SDL_RegisterEvents(1);
+  loop.display = true;
+  return true;
+}
+
+void ShutdownDisplay() {
+  auto& loop = UiLoop();
+  if (!loop.display) return;
+  for (auto& [kind, cursor] : loop.cursors) SDL_FreeCursor(cursor);
+  loop.cursors.clear();
+  for (auto& [id, w] : loop.natives) w->MarkNativeGone();
+  loop.natives.clear();
+  loop.display = false;
+  SDL_Quit();
+}
+
+bool DisplayAvailable() { return UiLoop().display; }
+
+void PostToUi(std::function<void()> task) {
+  auto& loop = UiLoop();
+  {
+    std::lock_guard lock(loop.posted_mutex);
+    loop.posted.push_back(std::move(task));
+  }
+  if (loop.wake_event != 0) {
+    SDL_Event e{};
+    e.type = loop.wake_event;
+    SDL_PushEvent(&e);
+  }
+}
+
+void RunWhileModal(std::function<void()> work) {
+  auto& loop = UiLoop();
+  std::atomic<bool> done{false};
+  loop.modal_stack.push_back(nullptr);  // no window is the innermost: input goes nowhere
+  std::thread worker([&] {
+    work();
+    done = true;
+    PostToUi([] {});
+  });
+  while (!done) PumpOnce();
+  worker.join();
+  std::erase(loop.modal_stack, nullptr);
+}
+
+void RunPendingWork() {
+  RunPosted();
+  RunDueTimers();
+}
+
+void SetKeyFilter(std::function<bool(Window*, KeyStroke)> filter) {
+  UiLoop().key_filter = std::move(filter);
+}
+
+void RegisterCursor(Cursor kind, const CursorImage& image) {
+  auto& loop = UiLoop();
+  if (!loop.display) return;
+  constexpr int kSide = 32;
+  Uint8 data[kSide * kSide / 8] = {};
+  Uint8 mask[kSide * kSide / 8] = {};
+  for (int y = 0; y < kSide && y < static_cast<int>(image.rows.size()); ++y) {
+    const std::string& row = image.rows[y];
+    for (int x = 0; x < kSide && x < static_cast<int>(row.size()); ++x) {
+      const int byte = y * kSide / 8 + x / 8;
+      const Uint8 bit = static_cast<Uint8>(0x80 >> (x % 8));
+      if (row[x] == 'X') {
+        data[byte] |= bit;
+        mask[byte] |= bit;
+      } else if (row[x] == '.') {
+        mask[byte] |= bit;
+      }
+    }
+  }
+  SDL_Cursor* c = SDL_CreateCursor(data, mask, kSide, kSide, image.hot_spot.x, image.hot_spot.y);
+  if (!c) return;
+  if (auto it = loop.cursors.find(kind); it != loop.cursors.end()) SDL_FreeCursor(it->second);
+  loop.cursors[kind] = c;
+}
+
+void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon) {
+  SDL_MessageBoxButtonData ok{
+      SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
+  SDL_MessageBoxData box{};
+  box.flags = icon == MessageIcon::kError ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_WARNING;
+  box.title = title.c_str();
+  box.message = text.c_str();
+  box.numbuttons = 1;
+  box.buttons = &ok;
+  int pressed = 0;
+  std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+  if (SDL_ShowMessageBox(&box, &pressed) != 0) {
+    std::fprintf(stderr, "(no display to show the message: %s)\n", SDL_GetError());
+  }
+}
+
+}  // namespace vt::win

@@ -1,0 +1,365 @@
+#include "ui/recorder_window.h"
+
+#include <memory>
+
+#include "audio/capture_engine.h"
+#include "platform/sys/sys.h"
+#include "skin/skin_archive.h"
+#include "skin/skin_picture.h"
+#include "ui/exit_confirm.h"
+#include "ui/save_recording.h"
+#include "ui/session_state.h"
+
+namespace vt {
+namespace {
+
+struct ButtonSetup {
+  CAudioRecorderDlg::ControlId id;
+  gfx::Point position;
+  std::vector<std::string_view> faces;
+  const char* tip;
+  const char* label;
+};
+
+// In the order the window sets them up.
+const ButtonSetup kButtons[] = {
+    {CAudioRecorderDlg::kClose, {335, 0}, {"close.bmp", "closeover.bmp"}, "Exit Voxtape", "Close"},
+    {CAudioRecorderDlg::kHelp, {293, 0}, {"help.bmp", "helpover.bmp"}, "Voxtape Help", "Help"},
+    {CAudioRecorderDlg::kRecord,
+     {23, 500},
+     {"startrecording.bmp", "startrecordingover.bmp", "stoprecording.bmp", "stoprecordingover.bmp"},
+     "Start recording sound",
+     "Start Recording"},
+    {CAudioRecorderDlg::kPlay,
+     {23, 542},
+     {"playsound.bmp", "playsoundover.bmp", "stopplaysound.bmp", "stopplaysoundover.bmp"},
+     "Play last recorded",
+     "Play Sound"},
+    {CAudioRecorderDlg::kPause,
+     {163, 500},
+     {"pause.bmp", "pauseover.bmp", "resume.bmp", "resumeover.bmp"},
+     "Pause",
+     "Pause"},
+    {CAudioRecorderDlg::kSave,
+     {266, 500},
+     {"savesound.bmp", "savesoundover.bmp"},
+     "Save last recording to file...",
+     "Save Sound..."},
+};
+
+struct RadioSetup {
+  CAudioRecorderDlg::ControlId id;
+  gfx::Point position;
+  int group;
+};
+
+// The three groups: channels, sample rate, bits per sample.
+const RadioSetup kRadios[] = {
+    {CAudioRecorderDlg::kMono, {285, 299}, 1},      {CAudioRecorderDlg::kStereo, {285, 320}, 1},
+    {CAudioRecorderDlg::kRate8000, {29, 298}, 2},   {CAudioRecorderDlg::kRate11025, {29, 320}, 2},
+    {CAudioRecorderDlg::kRate22050, {29, 343}, 2},  {CAudioRecorderDlg::kRate44100, {29, 364}, 2},
+    {CAudioRecorderDlg::kBits8, {165, 298}, 3},     {CAudioRecorderDlg::kBits16, {165, 320}, 3},
+};
+
+struct SliderSetup {
+  CAudioRecorderDlg::ControlId id;
+  gfx::Rect bounds;
+};
+const SliderSetup kSliders[] = {
+    {CAudioRecorderDlg::kRecordVolume, {16, 237, 367, 27}},
+    {CAudioRecorderDlg::kPlayVolume, {164, 546, 219, 27}},
+};
+
+std::size_t LabelSlot(CAudioRecorderDlg::ControlId id) {
+  for (std::size_t i = 0; i < std::size(kButtons); ++i)
+    if (kButtons[i].id == id) return i;
+  return 0;
+}
+
+}  // namespace
+
+const win::CommandEntry<CAudioRecorderDlg> CAudioRecorderDlg::kCommands[] = {
+    {kRecord, &CAudioRecorderDlg::OnRecordStop},
+    {kClose, &CAudioRecorderDlg::OnCloseCommand},
+    {kPlay, &CAudioRecorderDlg::OnPlayStop},
+    {kSave, &CAudioRecorderDlg::OnSaveRecording},
+    {kPause, &CAudioRecorderDlg::OnPauseResume},
+    {kHelp, &CAudioRecorderDlg::OnHelp},
+};
+
+RecorderServices RecorderServices::Desktop() {
+  RecorderServices services;
+  services.confirm_exit = [](gfx::Rect owner_area) {
+    CExitConfirm confirm;
+    confirm.SetBackgroundName("exitconfirm.bmp");
+    confirm.SetOwnerArea(owner_area);
+    return confirm.DoModal() == CExitConfirm::kOk;
+  };
+  services.choose_save_file = [] {
+    std::optional<std::string> chosen;
+    win::RunWhileModal([&chosen] { chosen = sys::ChooseSaveFile("Save Sound As"); });
+    return chosen;
+  };
+  services.open_help = [](const std::string& page) { sys::StartDetached({"xdg-open", page}); };
+  services.show_error = [](const std::string& text) {
+    win::ShowMessageBox(kAppName, text, win::MessageIcon::kError);
+  };
+  return services;
+}
+
+CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices services)
+    : win::Window({"Voxtape", {400, 600}, win::WindowKind::kDialog}),
+      engine_(engine),
+      services_(std::move(services)) {
+  // Controls in the order they lie on top of one another: frames first, buttons last.
+  Add(std::make_unique<CSkinPicture>(kSourceFrame, false))->SetBounds(kSourceFrameRect);
+  Add(std::make_unique<CSkinPicture>(kDisplay, true))->SetBounds(kDisplayRect);
+  for (std::size_t i = 0; i < std::size(kRadios); ++i) {
+    radios_[i] = Add(std::make_unique<CRadioButton>(kRadios[i].id));
+    radios_[i]->SetGroup(kRadios[i].group);
+  }
+  record_volume_ = Add(std::make_unique<CCoolSlider>(kRecordVolume));
+  play_volume_ = Add(std::make_unique<CCoolSlider>(kPlayVolume));
+  for (const auto& b : kButtons) {
+    Add(std::make_unique<CSkinButton>(b.id));
+    labels_[LabelSlot(b.id)] = b.label;
+  }
+  SetDraggable(true);
+}
+
+CAudioRecorderDlg::~CAudioRecorderDlg() { ResetCurrentTipOwner(); }
+
+CSkinButton& CAudioRecorderDlg::Button(ControlId id) const {
+  return *static_cast<CSkinButton*>(FindControl(id));
+}
+
+CRadioButton& CAudioRecorderDlg::Radio(ControlId id) const {
+  return *static_cast<CRadioButton*>(FindControl(id));
+}
+
+std::string CAudioRecorderDlg::ButtonLabel(ControlId id) const { return labels_[LabelSlot(id)]; }
+
+void CAudioRecorderDlg::SetButtonTexts(ControlId id, std::string label, std::string tip) {
+  labels_[LabelSlot(id)] = std::move(label);
+  Button(id).SetTipText(std::move(tip));
+}
+
+int CAudioRecorderDlg::DoModal() {
+  CreateNative();
+  InitDialog();
+  CentreOnScreen();
+  return RunModal();
+}
+
+void CAudioRecorderDlg::InitDialog() {
+  SetTitle("Voxtape");
+  LoadBackground(*this, "voxtape.bmp");
+  if (gfx::Surface icon; LoadSkinBitmapInto("microphoneOn.bmp", icon)) SetIcon(icon);
+
+  for (const auto& b : kButtons) {
+    CSkinButton& button = Button(b.id);
+    if (b.faces.size() == 4)
+      button.LoadImages(b.faces[0], b.faces[1], b.faces[2], b.faces[3]);
+    else
+      button.LoadImages(b.faces[0], b.faces[1]);
+    button.SetPosition(b.position.x, b.position.y);
+    button.SetTipText(b.tip);
+  }
+  // The toggling buttons show their second pair of faces while their state holds.
+  Button(kRecord).SetAlternateFaces([] { return Session().recording.load() != 0; });
+  Button(kPlay).SetAlternateFaces([] { return Session().playing.load() != 0; });
+  Button(kPause).SetAlternateFaces([] {
+    return Session().recording_paused.load() != 0 || Session().playback_paused.load() != 0;
+  });
+
+  static_cast<CSkinPicture*>(FindControl(kDisplay))->LoadImage("pane.bmp");
+  static_cast<CSkinPicture*>(FindControl(kSourceFrame))->LoadImage("recorderoptions.bmp");
+
+  for (const auto& s : kSliders) {
+    CCoolSlider& slider = *static_cast<CCoolSlider*>(FindControl(s.id));
+    slider.SetBounds(s.bounds);
+    slider.Snapshot().Fill(HasBackground() ? &BackgroundSurface() : nullptr, s.bounds);
+    slider.SetRange(0, 200);
+    slider.SetTickFrequency(1);
+    slider.SetPos(100);
+  }
+
+  for (std::size_t i = 0; i < std::size(kRadios); ++i) {
+    radios_[i]->SetOnChoose([this](CRadioButton& radio) { OnFormatRadio(radio); });
+    radios_[i]->SetBounds({kRadios[i].position.x, kRadios[i].position.y, 14, 15});
+  }
+  Radio(kStereo).SetChecked();
+  Radio(kRate44100).SetChecked();
+  Radio(kBits16).SetChecked();
+  engine_.SetFormatChoice({2, 44100, 16});
+  Invalidate();
+}
+
+void CAudioRecorderDlg::OnCommand(int id) {
+  win::DispatchCommand<CAudioRecorderDlg>(kCommands, this, id);
+}
+
+void CAudioRecorderDlg::OnFormatRadio(CRadioButton& radio) {
+  audio::FormatChoice choice = engine_.GetFormatChoice();
+  switch (radio.Id()) {
+    case kMono: choice.channels = 1; break;
+    case kStereo: choice.channels = 2; break;
+    case kRate8000: choice.samples_per_sec = 8000; break;
+    case kRate11025: choice.samples_per_sec = 11025; break;
+    case kRate22050: choice.samples_per_sec = 22050; break;
+    case kRate44100: choice.samples_per_sec = 44100; break;
+    case kBits8: choice.bits_per_sample = 8; break;
+    case kBits16: choice.bits_per_sample = 16; break;
+    default: return;
+  }
+  engine_.SetFormatChoice(choice);
+}
+
+bool CAudioRecorderDlg::SliderHasFocus() const {
+  const win::Control* focused = FocusedControl();
+  return focused && (focused == record_volume_ || focused == play_volume_);
+}
+
+gfx::Rect CAudioRecorderDlg::SourceFrameScreenRect() const {
+  const gfx::Point origin = ScreenPosition();
+  const gfx::Rect frame = FindControl(kSourceFrame)->Bounds();
+  return {origin.x + frame.x, origin.y + frame.y, frame.w, frame.h};
+}
+
+void CAudioRecorderDlg::OnPointerOverControl(win::Control* control) {
+  HandlePointerOverControl(control);
+}
+
+void CAudioRecorderDlg::OnBackgroundMouseDown(gfx::Point) { SetCursor(win::Cursor::kGrab); }
+
+void CAudioRecorderDlg::OnBackgroundMouseUp(gfx::Point) { SetCursor(win::Cursor::kRelease); }
+
+void CAudioRecorderDlg::OnHelp() {
+  if (services_.open_help) services_.open_help(Paths().HelpPage());
+}
+
+// ---- the session ----
+
+void CAudioRecorderDlg::SetFormatRadiosEnabled(bool enabled) {
+  for (CRadioButton* radio : radios_) radio->SetEnabled(enabled);
+}
+
+bool CAudioRecorderDlg::WorkingFileReadable() const {
+  return sys::FileReadableUnlocked(Paths().WorkingFile());
+}
+
+void CAudioRecorderDlg::StartRecording() {
+  SessionFlags& session = Session();
+  session.recording = 1;
+  Button(kPause).Invalidate();
+  SetFormatRadiosEnabled(false);
+  if (session.playing) {
+    session.playing = 0;
+    SetButtonTexts(kPlay, "Play Sound", "Play last recording");
+  }
+  engine_.OpenWaveFile(Paths().WorkingFile());
+  // A full data chunk ends the recording as Stop would.
+  engine_.SetFileFullCallback([this] {
+    win::PostToUi([this] {
+      if (Session().recording) OnRecordStop();
+    });
+  });
+  engine_.OpenCaptureDevice();
+  engine_.StartCapture();
+  Timing().Reset();
+  SetButtonTexts(kRecord, "Stop Recording", "Stop recording");
+  Invalidate();
+}
+
+void CAudioRecorderDlg::StopRecording() {
+  Session().recording = 0;
+  Button(kPause).Invalidate();
+  engine_.StopCapture();
+  SetFormatRadiosEnabled(true);
+  SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
+  Invalidate();
+}
+
+void CAudioRecorderDlg::OnRecordStop() {
+  SessionFlags& session = Session();
+  session.recording_paused = 0;
+  session.playback_paused = 0;
+  if (!session.recording)
+    StartRecording();
+  else
+    StopRecording();
+}
+
+void CAudioRecorderDlg::OnPauseResume() {
+  SessionFlags& session = Session();
+  if (!session.recording) return;  // the playback half comes with the player
+  session.recording_paused = 1 - session.recording_paused;
+  if (session.recording_paused) {
+    engine_.PauseCapture();
+    Timing().Pause();
+    SetButtonTexts(kPause, "Resume", "Resume recording");
+  } else {
+    engine_.ResumeCapture();
+    Timing().Resume();
+    SetButtonTexts(kPause, "Pause", "Pause recording");
+  }
+  Button(kPause).Invalidate();
+}
+
+void CAudioRecorderDlg::OnPlayStop() {
+  // While the writer holds the working file there is nothing to play.
+  if (!WorkingFileReadable()) return;
+}
+
+void CAudioRecorderDlg::OnSaveRecording() {
+  const std::string working = Paths().WorkingFile();
+  if (!WorkingFileReadable()) return;
+  SessionFlags& session = Session();
+  if (session.recording) {
+    session.recording = 0;
+    engine_.StopCapture();
+    SetFormatRadiosEnabled(true);
+    SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
+    SetButtonTexts(kPause, "Pause", "Pause");
+  }
+  if (session.playing) {
+    session.playing = 0;
+    session.playback_paused = 0;
+    SetButtonTexts(kPause, "Pause", "Pause");
+    SetButtonTexts(kPlay, "Play Sound", "Play last recording");
+  }
+  Invalidate();
+  if (!services_.choose_save_file) return;
+  const std::optional<std::string> chosen = services_.choose_save_file();
+  if (!chosen) return;
+  const std::string target = WithWavExtension(*chosen);
+  if (const auto error = CopyRecording(working, target); error && services_.show_error)
+    services_.show_error(*error);
+}
+
+void CAudioRecorderDlg::OnCloseCommand() {
+  if (services_.confirm_exit && !services_.confirm_exit(SourceFrameScreenRect())) return;
+  SessionFlags& session = Session();
+  if (session.playing) {
+    session.playing = 0;
+    session.playback_paused = 0;
+  } else if (session.recording) {
+    session.recording = 0;
+    engine_.StopCapture();
+    SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
+  }
+  EndModal(1);
+}
+
+void CAudioRecorderDlg::OnCloseRequest() {
+  SessionFlags& session = Session();
+  if (session.recording) {
+    session.recording = 0;
+    engine_.StopCapture();
+  }
+  session.playing = 0;
+  session.playback_paused = 0;
+  EndModal(2);
+}
+
+}  // namespace vt

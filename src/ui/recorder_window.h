@@ -1,0 +1,115 @@
+// The recorder window: every control of the program, laid out over the skin, and the commands
+// of a recording session.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "platform/window/window.h"
+#include "skin/cool_slider.h"
+#include "skin/radio_button.h"
+#include "skin/skin_background.h"
+#include "skin/skin_button.h"
+
+namespace vt {
+
+namespace audio {
+class CAviFile;
+}
+
+// What the recorder asks of the desktop; tests put their own in.
+struct RecorderServices {
+  // Runs the exit question over the given screen area; true for OK.
+  std::function<bool(gfx::Rect owner_area)> confirm_exit;
+  // The desktop's save dialog; none when cancelled.
+  std::function<std::optional<std::string>()> choose_save_file;
+  std::function<void(const std::string& page)> open_help;
+  std::function<void(const std::string& text)> show_error;
+
+  static RecorderServices Desktop();
+};
+
+class CAudioRecorderDlg : public win::Window, public CSkinBackground {
+ public:
+  enum ControlId {
+    kClose = 1052,
+    kMono = 1027,
+    kStereo = 1029,
+    kRate8000 = 1031,
+    kRate11025 = 1033,
+    kRate22050 = 1035,
+    kRate44100 = 1036,
+    kBits8 = 1037,
+    kBits16 = 1038,
+    kRecordVolume = 1054,
+    kSourceFrame = 1050,
+    kRecord = 1124,
+    kPlay = 1125,
+    kSave = 1127,
+    kPause = 1048,
+    kHelp = 1039,
+    kDisplay = 1129,
+    kPlayVolume = 1130,
+  };
+  static constexpr gfx::Rect kSourceFrameRect{23, 67, 351, 141};
+  static constexpr gfx::Rect kDisplayRect{23, 387, 351, 113};
+
+  explicit CAudioRecorderDlg(audio::CAviFile& engine,
+                             RecorderServices services = RecorderServices::Desktop());
+  ~CAudioRecorderDlg() override;
+
+  // Makes the native window, sets everything up, centres and runs it.
+  int DoModal();
+  // The set-up: skin, controls, their places and the default format.
+  void InitDialog();
+
+  // The commands, from the buttons and the keys.
+  void OnHelp();
+  void OnPlayStop();
+  void OnRecordStop();
+  void OnPauseResume();
+  void OnSaveRecording();
+  void OnCloseCommand();
+  // A format radio was chosen: sets the one value it stands for.
+  void OnFormatRadio(CRadioButton& radio);
+
+  bool SliderHasFocus() const;
+  // Screen rectangle of the source list frame, where the exit question appears.
+  gfx::Rect SourceFrameScreenRect() const;
+
+  CSkinButton& Button(ControlId id) const;
+  CRadioButton& Radio(ControlId id) const;
+  CCoolSlider& RecordVolume() const { return *record_volume_; }
+  CCoolSlider& PlayVolume() const { return *play_volume_; }
+  // The label a button carries (not drawn; its face shows the words).
+  std::string ButtonLabel(ControlId id) const;
+
+ protected:
+  void PaintBackground(gfx::Surface& target) override { EraseBackground(*this, target); }
+  void OnCommand(int id) override;
+  // The window manager's close, Alt+F4 or a termination signal: a running recording is
+  // completed before the window ends.
+  void OnCloseRequest() override;
+  void OnPointerOverControl(win::Control* control) override;
+  void OnBackgroundMouseDown(gfx::Point) override;
+  void OnBackgroundMouseUp(gfx::Point) override;
+
+ private:
+  static const win::CommandEntry<CAudioRecorderDlg> kCommands[];
+  void SetButtonTexts(ControlId id, std::string label, std::string tip);
+  void SetFormatRadiosEnabled(bool enabled);
+  void StartRecording();
+  void StopRecording();
+  bool WorkingFileReadable() const;
+
+  audio::CAviFile& engine_;
+  RecorderServices services_;
+  std::array<CRadioButton*, 8> radios_{};
+  CCoolSlider* record_volume_ = nullptr;
+  CCoolSlider* play_volume_ = nullptr;
+  std::array<std::string, 6> labels_;
+};
+
+}  // namespace vt

@@ -1,0 +1,17 @@
+// Saving the working file under a name the user chose.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace vt {
+
+// The chosen name gets ".wav" unless it already ends in exactly ".wav" (case matters).
+std::string WithWavExtension(const std::string& chosen);
+
+// Copies the working file byte for byte to `target` (created or emptied). None on success,
+// otherwise the message for the user, naming the file. The working file itself, or a file a
+// recording is writing, is never emptied: that is a sharing violation.
+std::optional<std::string> CopyRecording(const std::string& working_file, const std::string& target);
+
+}  // namespace vt
