@@ -84,7 +84,8 @@ std::optional<std::string> CopyRecording(const std::string& working_file,
   if (target_stat.st_dev == source_stat.st_dev && target_stat.st_ino == source_stat.st_ino)
     return ErrorText(EWOULDBLOCK, target);
   if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return ErrorText(EWOULDBLOCK, target);
-  if (::ftruncate(out.get(), 0) != 0) return ErrorText(errno, target);
+  if (S_ISREG(target_stat.st_mode) && ::ftruncate(out.get(), 0) != 0)
+    return ErrorText(errno, target);
 
   std::vector<char> buffer(1 << 16);
   for (;;) {

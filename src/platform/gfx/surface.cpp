@@ -74,7 +74,7 @@ int CornerInset(int y, int h, int rx, int ry) {
   // Point on the ellipse of radii rx, ry at vertical distance dy (+0.5 for pixel centres).
   const double fy = (dy + 0.5) / ry;
   const double fx = fy >= 1.0 ? 0.0 : std::sqrt(1.0 - fy * fy);
-  return std::clamp(static_cast<int>(rx - fx * rx + 0.5), 0, rx);
+  return std::clamp(static_cast<int>(std::ceil(rx - fx * rx - 1e-9)), 0, rx);
 }
 
 }  // namespace

@@ -256,6 +256,9 @@ bool Window::CreateNative() {
                                    SDL_WINDOWPOS_CENTERED, std::max(options_.size.w, 1),
                                    std::max(options_.size.h, 1), flags);
   if (!w) return false;
+  // Making the window's surface may remake the native window at its first position, so it is
+  // made now, before anyone moves the window.
+  SDL_GetWindowSurface(w);
   native_ = std::make_unique<Native>();
   native_->window = w;
   native_->id = SDL_GetWindowID(w);
@@ -362,9 +365,12 @@ void Window::Show() {
   Invalidate();
   if (!native_) return;
   if (options_.kind == WindowKind::kTip) {
+    // Without a window manager every window that appears takes the keyboard; a tip hands it back.
+    SDL_Window* keyboard = SDL_GetKeyboardFocus();
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "1");
     SDL_ShowWindow(native_->window);
     SDL_SetHint(SDL_HINT_WINDOW_NO_ACTIVATION_WHEN_SHOWN, "0");
+    if (keyboard && keyboard != native_->window) SDL_SetWindowInputFocus(keyboard);
   } else {
     SDL_ShowWindow(native_->window);
     SDL_RaiseWindow(native_->window);

@@ -1,0 +1,461 @@
+"""Drives the real Voxtape program on an X display: start it, find its window, click, press keys,
+take screenshots and read their pixels, and read the files it writes. Standard library only."""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import time
+import wave
+import zlib
+from dataclasses import dataclass
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+WINDOW_TITLE = "Voxtape"
+# The colour that skin images leave transparent in windows and buttons.
+KEY_RGB = (2, 1, 255)
+# Long enough for a loaded 2-core machine, short enough that a hung program fails the test.
+TIMEOUT = 15.0
+
+
+class HarnessError(AssertionError):
+    """A step of a test that did not happen (no window, no exit, a tool failed)."""
+
+
+def program_path() -> Path:
+    """The program under test: $VOXTAPE, else the build's program folder."""
+    return Path(os.environ.get("VOXTAPE", REPO / "build" / "voxtape" / "voxtape")).resolve()
+
+
+def skinpack_path() -> Path:
+    """The skin archive tool: $VOXTAPE_SKINPACK, else the build's."""
+    return Path(os.environ.get("VOXTAPE_SKINPACK", REPO / "build" / "tools" / "voxtape-skinpack")).resolve()
+
+
+def run(*cmd, timeout: float = TIMEOUT, check: bool = True, input: bytes | None = None) -> bytes:
+    """Runs a tool and returns its stdout; a failure or a hang raises with the tool's stderr."""
+    try:
+        r = subprocess.run([str(c) for c in cmd], input=input, capture_output=True, timeout=timeout)
+    except subprocess.TimeoutExpired as e:
+        raise HarnessError(f"{cmd[0]} did not finish within {timeout} s: {' '.join(map(str, cmd))}") from e
+    if check and r.returncode != 0:
+        raise HarnessError(f"{' '.join(map(str, cmd))} failed ({r.returncode}): {r.stderr.decode(errors='replace')}")
+    return r.stdout
+
+
+def wait_until(predicate, timeout: float = TIMEOUT, interval: float = 0.1, what: str = "condition"):
+    """Polls predicate until it returns something truthy and returns that; raises after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() >= deadline:
+            raise HarnessError(f"timed out after {timeout} s waiting for {what}")
+        time.sleep(interval)
+
+
+def xdotool(*args, timeout: float = TIMEOUT, check: bool = True) -> str:
+    return run("xdotool", *args, timeout=timeout, check=check).decode()
+
+
+# ---------------------------------------------------------------------------------------------------
+# Windows
+
+
+@dataclass(frozen=True)
+class Geometry:
+    x: int
+    y: int
+    width: int
+    height: int
+
+
+def find_windows(name: str = f"^{WINDOW_TITLE}$", pid: int | None = None, visible: bool = True) -> list[int]:
+    """Window ids whose title matches the regular expression name, optionally of one process only."""
+    args = ["search"] + (["--onlyvisible"] if visible else []) + ["--name", name]
+    out = xdotool(*args, check=False)
+    wids = [int(w) for w in out.split()]
+    if pid is not None:
+        owners = {w: window_pid(w) for w in wids}
+        # A window without _NET_WM_PID may still be the process's (SDL sets it; plain X tools may not).
+        wids = [w for w in wids if owners[w] == pid] or [w for w in wids if owners[w] is None]
+    return wids
+
+
+def window_pid(wid: int) -> int | None:
+    out = xdotool("getwindowpid", wid, check=False).strip()
+    return int(out) if out.isdigit() else None
+
+
+def window_name(wid: int) -> str:
+    return xdotool("getwindowname", wid).rstrip("\n")
+
+
+def geometry(wid: int) -> Geometry:
+    """The window's position on the screen and its size (no window manager: no frame, no decoration)."""
+    values = dict(line.split("=", 1) for line in xdotool("getwindowgeometry", "--shell", wid).split())
+    return Geometry(int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"]))
+
+
+def move_pointer(x: int, y: int):
+    """Moves the pointer to a point of the screen."""
+    xdotool("mousemove", "--sync", x, y)
+
+
+def pointer_position() -> tuple[int, int]:
+    values = dict(line.split("=", 1) for line in xdotool("getmouselocation", "--shell").split())
+    return int(values["X"]), int(values["Y"])
+
+
+def focus(wid: int):
+    xdotool("windowfocus", "--sync", wid)
+
+
+def press_keys(*keys: str, wid: int | None = None):
+    """Key presses (xdotool key names: F5, Return, Escape, Left ...) as real input events; with wid,
+    that window gets the focus first (no window manager gives it one)."""
+    if wid is not None:
+        focus(wid)
+    xdotool("key", "--clearmodifiers", *keys)
+
+
+def type_text(text: str):
+    xdotool("type", "--delay", "20", text)
+
+
+# ---------------------------------------------------------------------------------------------------
+# Pictures
+
+
+@dataclass
+class Image:
+    """RGB pixels, rows from the top, 3 bytes a pixel."""
+
+    width: int
+    height: int
+    rgb: bytes
+
+    def pixel(self, x: int, y: int) -> tuple[int, int, int]:
+        i = (y * self.width + x) * 3
+        return self.rgb[i], self.rgb[i + 1], self.rgb[i + 2]
+
+    def crop(self, x: int, y: int, width: int, height: int) -> Image:
+        if x < 0 or y < 0 or x + width > self.width or y + height > self.height:
+            raise ValueError(f"crop {x},{y} {width}x{height} outside {self.width}x{self.height}")
+        stride = self.width * 3
+        rows = (self.rgb[(y + r) * stride + x * 3:(y + r) * stride + (x + width) * 3] for r in range(height))
+        return Image(width, height, b"".join(rows))
+
+    def save_png(self, path: Path | str) -> Path:
+        """Writes a PNG (for a person to look at when a test fails)."""
+        def chunk(kind: bytes, data: bytes) -> bytes:
+            return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+        stride = self.width * 3
+        raw = b"".join(b"\0" + self.rgb[r * stride:(r + 1) * stride] for r in range(self.height))
+        header = struct.pack(">IIBBBBB", self.width, self.height, 8, 2, 0, 0, 0)
+        Path(path).write_bytes(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) +
+                              chunk(b"IDAT", zlib.compress(raw, 6)) + chunk(b"IEND", b""))
+        return Path(path)
+
+
+def _mask_shift(mask: int) -> tuple[int, int]:
+    shift = (mask & -mask).bit_length() - 1
+    return shift, (mask >> shift)
+
+
+def parse_xwd(data: bytes) -> Image:
+    """Decodes xwd's output (TrueColor ZPixmap, as Xvfb at depth 24 gives)."""
+    if len(data) < 100:
+        raise HarnessError("xwd gave no picture")
+    (header_size, version, pixmap_format, _depth, width, height, _xoffset, byte_order, _unit, _bit_order,
+     _pad, bits_per_pixel, bytes_per_line, visual_class, red_mask, green_mask, blue_mask, _bits_per_rgb,
+     _cmap_entries, ncolors) = struct.unpack(">20I", data[:80])
+    if version != 7 or pixmap_format != 2 or visual_class not in (4, 5) or bits_per_pixel not in (24, 32):
+        raise HarnessError(f"unexpected xwd picture: version {version}, format {pixmap_format}, "
+                           f"visual {visual_class}, {bits_per_pixel} bits")
+    start = header_size + ncolors * 12
+    pixels = data[start:start + bytes_per_line * height]
+    if len(pixels) < bytes_per_line * height:
+        raise HarnessError("xwd picture is cut short")
+    step = bits_per_pixel // 8
+    masks = (red_mask, green_mask, blue_mask)
+    # The usual case, 32 bits with 8-bit channels: pick bytes by slicing, row by row (fast enough in Python).
+    if step == 4 and all(_mask_shift(m)[1] == 0xFF for m in masks):
+        offsets = [_mask_shift(m)[0] // 8 for m in masks]
+        if byte_order == 1:  # most significant byte first
+            offsets = [3 - o for o in offsets]
+        out = bytearray(width * height * 3)
+        for y in range(height):
+            row = pixels[y * bytes_per_line:y * bytes_per_line + width * 4]
+            base = y * width * 3
+            for c, o in enumerate(offsets):
+                out[base + c:base + width * 3:3] = row[o::4]
+        return Image(width, height, bytes(out))
+    order = "little" if byte_order == 0 else "big"
+    out = bytearray()
+    for y in range(height):
+        for x in range(width):
+            at = y * bytes_per_line + x * step
+            value = int.from_bytes(pixels[at:at + step], order)
+            for m in masks:
+                shift, size = _mask_shift(m)
+                out.append(((value >> shift) & size) * 255 // size)
+    return Image(width, height, bytes(out))
+
+
+def screenshot(wid: int | None = None) -> Image:
+    """The window's pixels as the screen shows them, or the whole screen without wid."""
+    target = ["-id", str(wid)] if wid is not None else ["-root"]
+    return parse_xwd(run("xwd", "-silent", *target))
+
+
+def read_bmp(path: Path | str) -> Image:
+    """Reads an uncompressed 24- or 32-bit BMP, rows bottom-up or top-down."""
+    data = Path(path).read_bytes()
+    if data[:2] != b"BM":
+        raise HarnessError(f"{path} is not a BMP")
+    pixel_offset = struct.unpack_from("<I", data, 10)[0]
+    width, height, _planes, bpp, compression = struct.unpack_from("<iiHHI", data, 18)
+    if bpp not in (24, 32) or compression not in (0, 3):
+        raise HarnessError(f"{path}: {bpp}-bit BMP with compression {compression} not handled here")
+    step = bpp // 8
+    stride = (width * step + 3) & ~3
+    rows = abs(height)
+    out = bytearray(width * rows * 3)
+    for r in range(rows):
+        src_row = rows - 1 - r if height > 0 else r
+        row = data[pixel_offset + src_row * stride:pixel_offset + src_row * stride + width * step]
+        base = r * width * 3
+        out[base:base + width * 3:3] = row[2::step]
+        out[base + 1:base + width * 3:3] = row[1::step]
+        out[base + 2:base + width * 3:3] = row[0::step]
+    return Image(width, rows, bytes(out))
+
+
+def mismatches(shot: Image, expected: Image, key: tuple[int, int, int] | None = KEY_RGB,
+               limit: int = 10) -> list[tuple[int, int, tuple, tuple]]:
+    """Pixels where shot differs from expected, skipping expected's key-coloured (transparent) pixels:
+    up to limit of (x, y, got, wanted). Sizes must be equal."""
+    if (shot.width, shot.height) != (expected.width, expected.height):
+        return [(-1, -1, (shot.width, shot.height), (expected.width, expected.height))]
+    if shot.rgb == expected.rgb:
+        return []
+    found = []
+    key_bytes = bytes(key) if key else None
+    for i in range(0, len(expected.rgb), 3):
+        want = expected.rgb[i:i + 3]
+        if want == key_bytes or shot.rgb[i:i + 3] == want:
+            continue
+        found.append(((i // 3) % expected.width, (i // 3) // expected.width, tuple(shot.rgb[i:i + 3]), tuple(want)))
+        if len(found) >= limit:
+            break
+    return found
+
+
+# ---------------------------------------------------------------------------------------------------
+# The skin archive, through the project's own tool
+
+
+def skin_list(archive: Path | str) -> dict[str, tuple[int, int, int]]:
+    """{image name: (width, height, bits per pixel)} of an archive, as voxtape-skinpack lists it."""
+    out = run(skinpack_path(), "list", archive).decode()
+    found = {}
+    for line in out.splitlines():
+        m = re.match(r"^(\S+)\s+\d+\s+(\d+)x(\d+) (\d+) bpp", line)
+        if m:
+            found[m.group(1)] = (int(m.group(2)), int(m.group(3)), int(m.group(4)))
+    return found
+
+
+def skin_extract(archive: Path | str, folder: Path | str) -> Path:
+    """Unpacks every image of an archive into folder (created) and returns it."""
+    Path(folder).mkdir(parents=True, exist_ok=True)
+    run(skinpack_path(), "extract", archive, folder)
+    return Path(folder)
+
+
+# ---------------------------------------------------------------------------------------------------
+# The program
+
+
+def copy_program_folder(dest: Path, source: Path | None = None) -> Path:
+    """A private copy of the program folder (program, skin, help; no recordings), so each test starts
+    from the build's state and leaves nothing behind for the next."""
+    source = source or program_path().parent
+    if not source.is_dir():
+        raise HarnessError(f"no program folder at {source}: build first (cmake --build build)")
+    shutil.copytree(source, dest, symlinks=True, ignore=shutil.ignore_patterns("sounds"))
+    return dest
+
+
+class Program:
+    """One started instance of the program, in its own process group (so its helpers, such as a save
+    dialog, end with it). stdout and stderr go to files in log_dir."""
+
+    def __init__(self, exe: Path, args=(), env: dict | None = None, cwd: Path | None = None,
+                 log_dir: Path | None = None):
+        self.exe = Path(exe)
+        self.folder = self.exe.parent
+        log_dir = Path(log_dir or self.folder)
+        log_dir.mkdir(parents=True, exist_ok=True)
+        stamp = f"{time.monotonic_ns()}"
+        self.stdout_path = log_dir / f"voxtape-{stamp}.out"
+        self.stderr_path = log_dir / f"voxtape-{stamp}.err"
+        with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
+            self.proc = subprocess.Popen([str(self.exe), *map(str, args)], stdin=subprocess.DEVNULL,
+                                         stdout=out, stderr=err, cwd=str(cwd or self.folder),
+                                         env={**os.environ, **(env or {})}, start_new_session=True)
+        self.pid = self.proc.pid
+        self.wid: int | None = None
+
+    # -- process
+
+    @property
+    def running(self) -> bool:
+        return self.proc.poll() is None
+
+    def output(self) -> str:
+        """What the program printed so far (stdout, then stderr)."""
+        text = [p.read_text(errors="replace") for p in (self.stdout_path, self.stderr_path) if p.exists()]
+        return "".join(text)
+
+    def wait_exit(self, timeout: float = TIMEOUT) -> int:
+        """Waits for the program to end and returns its exit status; raises if it is still running."""
+        try:
+            return self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired as e:
+            raise HarnessError(f"voxtape (pid {self.pid}) still running after {timeout} s") from e
+
+    def signal(self, sig: int = signal.SIGTERM):
+        if self.running:
+            self.proc.send_signal(sig)
+
+    def kill(self):
+        """Ends the program and everything it started, and reaps it (so its single-instance lock is
+        free before the next test starts one)."""
+        try:
+            os.killpg(self.pid, signal.SIGKILL)
+        except (ProcessLookupError, PermissionError):
+            pass
+        try:
+            self.proc.wait(timeout=TIMEOUT)
+        except subprocess.TimeoutExpired:
+            pass
+
+    # -- window
+
+    def wait_window(self, name: str = f"^{WINDOW_TITLE}$", timeout: float = TIMEOUT) -> int:
+        """Waits until this process shows a window whose title matches name; returns its id (also kept
+        in self.wid for the main window). Fails at once if the program ends first."""
+        def found():
+            if not self.running:
+                raise HarnessError(f"voxtape ended ({self.proc.returncode}) before showing a window "
+                                   f"matching {name!r}:\n{self.output()}")
+            wids = find_windows(name, pid=self.pid)
+            return wids[0] if wids else None
+
+        wid = wait_until(found, timeout, what=f"a window {name!r} of pid {self.pid}")
+        if name == f"^{WINDOW_TITLE}$":
+            self.wid = wid
+        return wid
+
+    def _wid(self, wid: int | None) -> int:
+        wid = wid if wid is not None else self.wid
+        if wid is None:
+            raise HarnessError("no window yet: call wait_window() first")
+        return wid
+
+    def geometry(self, wid: int | None = None) -> Geometry:
+        return geometry(self._wid(wid))
+
+    def screenshot(self, wid: int | None = None) -> Image:
+        return screenshot(self._wid(wid))
+
+    def to_screen(self, x: int, y: int, wid: int | None = None) -> tuple[int, int]:
+        """A point of the window in screen coordinates."""
+        g = self.geometry(wid)
+        return g.x + x, g.y + y
+
+    def move(self, x: int, y: int, wid: int | None = None):
+        """Moves the pointer to a point of the window (window-relative pixels)."""
+        move_pointer(*self.to_screen(x, y, wid))
+
+    def click(self, x: int, y: int, button: int = 1, wid: int | None = None):
+        """Clicks at a point of the window (window-relative pixels)."""
+        self.move(x, y, wid)
+        xdotool("click", button)
+
+    def drag(self, start: tuple[int, int], end: tuple[int, int], steps: int = 10, button: int = 1,
+             wid: int | None = None, pause: float = 0.02):
+        """Presses at start, moves to end in steps, releases there (window-relative points, both taken
+        from the window's position before the drag)."""
+        sx, sy = self.to_screen(*start, wid=wid)
+        ex, ey = self.to_screen(*end, wid=wid)
+        move_pointer(sx, sy)
+        xdotool("mousedown", button)
+        try:
+            for i in range(1, steps + 1):
+                move_pointer(sx + (ex - sx) * i // steps, sy + (ey - sy) * i // steps)
+                time.sleep(pause)
+        finally:
+            xdotool("mouseup", button)
+
+    def key(self, *keys: str, wid: int | None = None):
+        """Presses keys with the window focused."""
+        press_keys(*keys, wid=self._wid(wid))
+
+
+def wait_for_file(path: Path | str, timeout: float = TIMEOUT) -> Path:
+    return wait_until(lambda: Path(path) if Path(path).exists() else None, timeout, what=str(path))
+
+
+# ---------------------------------------------------------------------------------------------------
+# Sound server and sound files
+
+
+def pactl(*args, check: bool = True) -> str:
+    """Asks the private sound server (PULSE_SERVER) something."""
+    return run("pactl", *args, check=check).decode()
+
+
+@dataclass
+class Wav:
+    channels: int
+    rate: int
+    sample_width: int  # bytes
+    frames: int
+    samples: list[int]  # first channel, signed, centred on 0
+
+    @property
+    def duration(self) -> float:
+        return self.frames / self.rate
+
+
+def read_wav(path: Path | str) -> Wav:
+    """Reads a PCM WAV with Python's own reader (independent of the program's writer)."""
+    with wave.open(str(path), "rb") as w:
+        channels, width, rate, frames = w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()
+        data = w.readframes(frames)
+    if width == 1:
+        samples = [b - 128 for b in data[::channels]]
+    elif width == 2:
+        samples = list(struct.unpack(f"<{len(data) // 2}h", data[:len(data) // 2 * 2]))[::channels]
+    else:
+        raise HarnessError(f"{path}: {width * 8}-bit samples not handled here")
+    return Wav(channels, rate, width, frames, samples)
+
+
+def dominant_frequency(samples: list[int], rate: int) -> float:
+    """The frequency of a steady tone, from its rising zero crossings (enough for a clean sine)."""
+    mean = sum(samples) / len(samples) if samples else 0
+    rising = [i for i in range(1, len(samples)) if samples[i - 1] - mean < 0 <= samples[i] - mean]
+    if len(rising) < 2:
+        return 0.0
+    return (len(rising) - 1) * rate / (rising[-1] - rising[0])

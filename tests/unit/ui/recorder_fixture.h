@@ -1,0 +1,90 @@
+// A recorder window without a display, on a fake capture device and a scratch program folder.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "audio/capture_engine.h"
+#include "platform/audio/fake_capture_device.h"
+#include "skin/skin_archive.h"
+#include "ui/recorder_window.h"
+#include "ui/session_state.h"
+
+namespace vt::testing {
+
+inline std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+class RecorderFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() /
+              ("vt-ui-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_ / "sounds");
+    Paths().program_folder = folder_.string() + "/";
+    Paths().sounds_folder = folder_.string() + "/sounds/";
+    Session().Reset();
+    ResetSkin();
+
+    engine_ = std::make_unique<audio::CAviFile>([this] {
+      auto device = std::make_unique<audio::FakeCaptureDevice>();
+      device_ = device.get();
+      return device;
+    });
+    RecorderServices services;
+    services.confirm_exit = [this](gfx::Rect) {
+      ++confirmations_;
+      return confirm_answer_;
+    };
+    services.choose_save_file = [this]() -> std::optional<std::string> {
+      ++save_dialogs_;
+      return save_choice_;
+    };
+    services.open_help = [this](const std::string& page) { help_pages_.push_back(page); };
+    services.show_error = [this](const std::string& text) { errors_.push_back(text); };
+    window_ = std::make_unique<CAudioRecorderDlg>(*engine_, services);
+    window_->InitDialog();
+  }
+
+  void TearDown() override {
+    if (Session().recording) window_->OnRecordStop();
+    window_.reset();
+    engine_.reset();
+    Session().Reset();
+    std::filesystem::remove_all(folder_);
+  }
+
+  // The source produces `seconds` of the current format's sound.
+  void Feed(double seconds, std::uint8_t value = 0x40) {
+    const auto& format = engine_->DeviceFormat();
+    const auto bytes = static_cast<std::size_t>(seconds * format.nAvgBytesPerSec);
+    std::vector<std::uint8_t> sound(bytes - bytes % format.nBlockAlign, value);
+    device_->Feed(sound);
+  }
+
+  std::string WorkingFile() const { return Paths().WorkingFile(); }
+
+  std::filesystem::path folder_;
+  std::unique_ptr<audio::CAviFile> engine_;
+  audio::FakeCaptureDevice* device_ = nullptr;
+  std::unique_ptr<CAudioRecorderDlg> window_;
+  bool confirm_answer_ = true;
+  int confirmations_ = 0;
+  std::optional<std::string> save_choice_;
+  int save_dialogs_ = 0;
+  std::vector<std::string> help_pages_;
+  std::vector<std::string> errors_;
+};
+
+}  // namespace vt::testing
