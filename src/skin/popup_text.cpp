@@ -63,7 +63,9 @@ void CPopupText::StopHideTimer() {
 }
 
 void CPopupText::PaintBackground(gfx::Surface& target) {
-  PaintTipFace(target, target.Bounds(), text_, font_.get());
+  const gfx::Rect r = target.Bounds();
+  gfx::FrameRect(target, r, kTipBorderColour);
+  PaintTipFace(target, {r.x + 1, r.y + 1, r.w - 2, r.h - 2}, text_, font_.get());
 }
 
 }  // namespace vt

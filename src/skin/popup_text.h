@@ -19,13 +19,15 @@ inline constexpr int kTipMaxHeight = 25;
 inline constexpr gfx::Pixel kTipGradientLeft = gfx::Rgb(44, 44, 52);
 inline constexpr gfx::Pixel kTipGradientRight = gfx::Rgb(206, 222, 38);
 inline constexpr gfx::Pixel kTipTextColour = gfx::kWhite;
+// The thin frame around the tip, inside its size.
+inline constexpr gfx::Pixel kTipBorderColour = gfx::Rgb(100, 100, 100);
 
 // The size a tip takes for a line of text measured as `text`: the text plus the horizontal margin
 // on both sides; the text plus the vertical margin above and below, or, with no vertical margin,
 // the tip's height before the change; the height kept within 15 ... 25.
 gfx::Size TipSize(gfx::Size text, int h_margin, int v_margin, int height_before);
 
-// The tip's face: the gradient over `area`, then `text` centred in white.
+// The tip's face inside its frame: the gradient over `area`, then `text` centred in white.
 void PaintTipFace(gfx::Surface& target, gfx::Rect area, const std::string& text,
                   const gfx::Font* font);
 

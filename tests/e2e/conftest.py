@@ -7,6 +7,7 @@ import os
 import shlex
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -74,6 +75,8 @@ def launch(program_folder, tmp_path):
     waiting for anything. Every instance still running after the test is killed and reaped, so the
     single-instance lock (in the shared $XDG_RUNTIME_DIR) is free for the next test."""
     started: list[vt.Program] = []
+    # Away from where the window opens, so no button starts hovered and no tip covers the window.
+    vt.move_pointer(0, 0)
 
     def start(folder: Path | None = None, args=(), env: dict | None = None, cwd: Path | None = None):
         folder = Path(folder or program_folder)
@@ -101,3 +104,15 @@ def artifacts(request, tmp_path):
     folder = tmp_path / "artifacts"
     folder.mkdir(exist_ok=True)
     return folder
+
+
+@pytest.fixture
+def compositor():
+    """A compositing manager (xcompmgr) on the test display for this test; stopped afterwards."""
+    proc = subprocess.Popen(["xcompmgr"], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    time.sleep(0.5)  # it claims the compositing selection at once; no tool here reports that claim
+    if proc.poll() is not None:
+        pytest.fail(f"xcompmgr did not start: {proc.stderr.read().decode(errors='replace')}")
+    yield proc
+    proc.kill()
+    proc.wait(timeout=vt.TIMEOUT)

@@ -113,6 +113,12 @@ def pointer_position() -> tuple[int, int]:
     return int(values["X"]), int(values["Y"])
 
 
+def window_property(wid: int, name: str) -> str | None:
+    """An X property of a window as xprop prints its value (e.g. _NET_WM_WINDOW_OPACITY), or None."""
+    out = run("xprop", "-id", wid, name, check=False).decode().strip()
+    return out.split("=", 1)[1].strip() if "=" in out else None
+
+
 def focus(wid: int):
     xdotool("windowfocus", "--sync", wid)
 
@@ -210,6 +216,53 @@ def parse_xwd(data: bytes) -> Image:
     return Image(width, height, bytes(out))
 
 
+def read_png(path: Path | str) -> Image:
+    """Reads an 8-bit RGB or RGBA PNG without interlacing (what save_png and ImageMagick write for
+    screenshots); alpha is dropped."""
+    data = Path(path).read_bytes()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise HarnessError(f"{path} is not a PNG")
+    at, idat, header = 8, b"", None
+    while at < len(data):
+        length, kind = struct.unpack_from(">I4s", data, at)
+        body = data[at + 8:at + 8 + length]
+        at += 12 + length
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat += body
+    width, height, depth, colour, _, _, interlace = header
+    if depth != 8 or colour not in (2, 6) or interlace:
+        raise HarnessError(f"{path}: PNG with depth {depth}, colour type {colour} not handled here")
+    step = 3 if colour == 2 else 4
+    stride = width * step
+    raw = zlib.decompress(idat)
+    prior = bytearray(stride)
+    out = bytearray()
+    for y in range(height):
+        kind, row = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            left = row[i - step] if i >= step else 0
+            up, up_left = prior[i], (prior[i - step] if i >= step else 0)
+            if kind == 1:
+                row[i] = (row[i] + left) & 255
+            elif kind == 2:
+                row[i] = (row[i] + up) & 255
+            elif kind == 3:
+                row[i] = (row[i] + ((left + up) >> 1)) & 255
+            elif kind == 4:
+                p = left + up - up_left
+                pa, pb, pc = abs(p - left), abs(p - up), abs(p - up_left)
+                row[i] = (row[i] + (left if pa <= pb and pa <= pc else up if pb <= pc else up_left)) & 255
+        prior = row
+        if step == 3:
+            out += row
+        else:
+            del row[3::4]
+            out += row
+    return Image(width, height, bytes(out))
+
+
 def screenshot(wid: int | None = None) -> Image:
     """The window's pixels as the screen shows them, or the whole screen without wid."""
     target = ["-id", str(wid)] if wid is not None else ["-root"]
@@ -240,9 +293,10 @@ def read_bmp(path: Path | str) -> Image:
 
 
 def mismatches(shot: Image, expected: Image, key: tuple[int, int, int] | None = KEY_RGB,
-               limit: int = 10) -> list[tuple[int, int, tuple, tuple]]:
-    """Pixels where shot differs from expected, skipping expected's key-coloured (transparent) pixels:
-    up to limit of (x, y, got, wanted). Sizes must be equal."""
+               ignore=(), limit: int = 10) -> list[tuple[int, int, tuple, tuple]]:
+    """Pixels where shot differs from expected, skipping expected's key-coloured (transparent) pixels
+    and the rectangles (x, y, width, height) of ignore: up to limit of (x, y, got, wanted).
+    Sizes must be equal."""
     if (shot.width, shot.height) != (expected.width, expected.height):
         return [(-1, -1, (shot.width, shot.height), (expected.width, expected.height))]
     if shot.rgb == expected.rgb:
@@ -253,7 +307,10 @@ def mismatches(shot: Image, expected: Image, key: tuple[int, int, int] | None = 
         want = expected.rgb[i:i + 3]
         if want == key_bytes or shot.rgb[i:i + 3] == want:
             continue
-        found.append(((i // 3) % expected.width, (i // 3) // expected.width, tuple(shot.rgb[i:i + 3]), tuple(want)))
+        x, y = (i // 3) % expected.width, (i // 3) // expected.width
+        if any(rx <= x < rx + rw and ry <= y < ry + rh for rx, ry, rw, rh in ignore):
+            continue
+        found.append((x, y, tuple(shot.rgb[i:i + 3]), tuple(want)))
         if len(found) >= limit:
             break
     return found

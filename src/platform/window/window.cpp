@@ -403,6 +403,12 @@ int Window::RunModal() {
   std::erase(loop.modal_stack, this);
   in_modal_loop_ = false;
   Hide();
+  // The dialog underneath gets the keyboard back (nobody else does it without a window manager).
+  if (!loop.modal_stack.empty() && loop.modal_stack.back() && loop.modal_stack.back()->native_ &&
+      !loop.modal_stack.back()->modal_ended_) {
+    SDL_RaiseWindow(loop.modal_stack.back()->native_->window);
+    SDL_SetWindowInputFocus(loop.modal_stack.back()->native_->window);
+  }
   return modal_result_;
 }
 

@@ -131,7 +131,7 @@ TEST_F(CoolSliderTest, FilledSnapshotPaintsTheBackgroundOfAHorizontalSliderOnly)
 }
 
 TEST_F(CoolSliderTest, TicksMarkEveryUnitUnderTheChannel) {
-  slider_->SetBounds({16, 5, 216, 27});  // 200 px of track: one column per unit
+  slider_->SetBounds({16, 5, 216, 27});                  // 200 px of track: one column per unit
   slider_->Snapshot().Fill(nullptr, slider_->Bounds());  // a white background under the ticks
   gfx::Surface painted;
   window_.PaintTo(painted);

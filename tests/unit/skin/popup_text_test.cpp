@@ -51,11 +51,13 @@ TEST(CPopupTextTest, SizesToTextAndPaintsWhiteTextOverTheGradient) {
   gfx::Surface painted;
   tip.PaintTo(painted);
   ASSERT_EQ(painted.GetSize(), tip.ClientSize());
-  EXPECT_EQ(painted.At(painted.Width() - 1, 0), kTipGradientRight);
+  const int w = painted.Width();
+  EXPECT_EQ(painted.At(0, 0), kTipBorderColour);
+  EXPECT_EQ(painted.At(w - 1, 1), kTipBorderColour);
+  EXPECT_EQ(painted.At(w - 2, 1), kTipGradientRight);  // the face's last column
   // The gradient's blue never passes 52, so bright blue in the middle row is the text.
   int text_pixels = 0;
-  for (int x = 0; x < painted.Width(); ++x)
-    text_pixels += gfx::Blue(painted.At(x, painted.Height() / 2)) > 200;
+  for (int x = 0; x < w; ++x) text_pixels += gfx::Blue(painted.At(x, painted.Height() / 2)) > 200;
   EXPECT_GT(text_pixels, 0);
 }
 
