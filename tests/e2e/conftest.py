@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import os
 import shlex
+import signal
 import subprocess
 import sys
 import time
@@ -19,10 +20,17 @@ import vtharness as vt  # noqa: E402
 _started_env: str | None = None
 
 
+def _interrupt(signum, frame):
+    raise KeyboardInterrupt
+
+
 def pytest_configure(config):
     """Never drive a person's desktop: outside scripts/testenv, start a private environment for this
     run (stopped in pytest_unconfigure)."""
     global _started_env
+    # A stopped run (scripts/testenv passes SIGTERM on) still tears its fixtures down, so no program
+    # outlives it: the programs run in sessions of their own and would not get the signal.
+    signal.signal(signal.SIGTERM, _interrupt)
     if os.environ.get("VT_TESTENV_DIR"):
         return
     out = subprocess.run([str(vt.REPO / "scripts" / "testenv"), "start"], capture_output=True, text=True,
@@ -99,7 +107,7 @@ def voxtape(launch) -> vt.Program:
 
 
 @pytest.fixture
-def artifacts(request, tmp_path):
+def artifacts(tmp_path):
     """A folder for pictures a person may want after a failure; its path is in the failure message."""
     folder = tmp_path / "artifacts"
     folder.mkdir(exist_ok=True)
