@@ -104,8 +104,12 @@ def geometry(wid: int) -> Geometry:
 
 
 def move_pointer(x: int, y: int):
-    """Moves the pointer to a point of the screen."""
-    xdotool("mousemove", "--sync", x, y)
+    """Moves the pointer to a point of the screen and waits until it is there. (xdotool's own --sync
+    waits forever when the pointer is already at the point.)"""
+    if pointer_position() == (x, y):
+        return
+    xdotool("mousemove", x, y)
+    wait_until(lambda: pointer_position() == (x, y), timeout=5, interval=0.02, what=f"the pointer at {x},{y}")
 
 
 def pointer_position() -> tuple[int, int]:

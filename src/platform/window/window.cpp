@@ -452,10 +452,9 @@ void Window::SetCursor(Cursor cursor) {
 }
 
 Point Window::PointerPosition() const {
-  Point global;
-  SDL_GetGlobalMouseState(&global.x, &global.y);
-  const Point origin = ScreenPosition();
-  return {global.x - origin.x, global.y - origin.y};
+  // Where the last pointer event put it: the display's own pointer query can lag behind.
+  if (!pointer_inside_) return {-1, -1};
+  return last_pointer_;
 }
 
 void Window::SetFocus(Control* control) {
@@ -471,6 +470,8 @@ bool Window::IsActive() const {
 }
 
 void Window::DispatchMouseDown(Point p) {
+  last_pointer_ = p;
+  pointer_inside_ = true;
   Control* c = ControlAt(p);
   if (c && c->LetsMouseThrough()) c = nullptr;
   if (c) {
@@ -486,8 +487,8 @@ void Window::DispatchMouseDown(Point p) {
   if (draggable_ && native_) {
     dragging_ = true;
     SDL_CaptureMouse(SDL_TRUE);
-    SDL_GetGlobalMouseState(&drag_pointer_start_.x, &drag_pointer_start_.y);
     drag_window_start_ = ScreenPosition();
+    drag_pointer_start_ = {drag_window_start_.x + p.x, drag_window_start_.y + p.y};
   }
 }
 
@@ -507,9 +508,13 @@ void Window::DispatchMouseUp(Point p) {
 }
 
 void Window::DispatchMouseMove(Point p) {
+  last_pointer_ = p;
+  pointer_inside_ = true;
   if (dragging_) {
-    Point global;
-    SDL_GetGlobalMouseState(&global.x, &global.y);
+    // From the event and the window's own position: the display's pointer query can lag
+    // behind synthetic input.
+    const Point origin = ScreenPosition();
+    const Point global{origin.x + p.x, origin.y + p.y};
     MoveTo({drag_window_start_.x + global.x - drag_pointer_start_.x,
             drag_window_start_.y + global.y - drag_pointer_start_.y});
     return;
@@ -532,6 +537,7 @@ void Window::DispatchMouseMove(Point p) {
 }
 
 void Window::DispatchMouseLeave() {
+  pointer_inside_ = false;
   if (hovered_ && !pressed_) {
     hovered_->OnMouseLeave();
     hovered_ = nullptr;

@@ -149,7 +149,8 @@ class Window {
   void StopTimer(TimerId id);
 
   void SetCursor(Cursor cursor);
-  // The pointer position in client coordinates, read from the display now.
+  // The pointer position in client coordinates as the last pointer event gave it; (-1, -1) once
+  // the pointer has left the window.
   Point PointerPosition() const;
   Control* FocusedControl() const { return focused_; }
   void SetFocus(Control* control);
@@ -204,6 +205,8 @@ class Window {
   Control* focused_ = nullptr;
   bool draggable_ = false;
   bool dragging_ = false;
+  Point last_pointer_{-1, -1};
+  bool pointer_inside_ = false;
   Point drag_pointer_start_;
   Point drag_window_start_;
   std::vector<TimerId> timers_;

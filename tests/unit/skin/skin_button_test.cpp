@@ -99,10 +99,14 @@ TEST_F(SkinButtonTest, DrawsTheChosenFaceKeyedAtItsPosition) {
 }
 
 TEST_F(SkinButtonTest, HoverEndsAtTheFirstCheckThatFindsThePointerOutside) {
-  // Without a display the pointer reads as (0, 0), outside the button.
   CSkinButton* close = AddButton(1052, 2, {20, 10}, {50, 40});
   window_.DispatchMouseMove({55, 45});
   ASSERT_TRUE(close->Hover());
+  std::this_thread::sleep_for(std::chrono::milliseconds(CSkinButton::kHoverCheckMs + 20));
+  win::RunPendingWork();
+  EXPECT_TRUE(close->Hover()) << "the pointer still rests on it";
+  // The pointer leaves the window across the button's edge.
+  window_.DispatchMouseLeave();
   std::this_thread::sleep_for(std::chrono::milliseconds(CSkinButton::kHoverCheckMs + 20));
   win::RunPendingWork();
   EXPECT_FALSE(close->Hover());
