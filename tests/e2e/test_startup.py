@@ -1,0 +1,56 @@
+"""Start-up: the program's own folder, and a skin archive that is missing or broken."""
+
+import time
+
+import pytest
+
+import vtharness as vt
+
+
+def test_works_from_its_own_folder_whatever_the_current_directory(launch, program_folder, tmp_path):
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    sounds = program_folder / "sounds"
+    sounds.mkdir()
+    (sounds / "keep.txt").write_text("an earlier file")
+
+    program = launch(cwd=elsewhere)
+    program.wait_window()
+    program.key("F5")
+    time.sleep(1.0)
+    program.key("F5")
+    wav = vt.wait_for_file(sounds / "current.wav")
+    vt.wait_until(lambda: vt.read_wav(wav).duration > 0.7, timeout=5,
+                  what=f"the recording ({vt.read_wav(wav).duration} s; {program.output()})")
+    assert (sounds / "keep.txt").read_text() == "an earlier file"
+    assert not list(elsewhere.iterdir())
+
+
+def truncated(data: bytes) -> bytes:
+    return data[:40]
+
+
+def garbage(data: bytes) -> bytes:
+    # A count of 65535 entries with name lengths far past the end of the file.
+    return b"\x01\x00\x00\x00\xff\xff" + b"\xff" * 64
+
+
+@pytest.mark.parametrize("damage, words", [
+    (None, "cannot be opened"),
+    (truncated, "is damaged"),
+    (garbage, "is damaged"),
+])
+def test_a_missing_or_broken_skin_ends_with_a_message_naming_it(launch, program_folder, damage, words):
+    archive = program_folder / "Interface" / "voxtape.int"
+    if damage is None:
+        archive.unlink()
+    else:
+        archive.write_bytes(damage(archive.read_bytes()))
+
+    program = launch()
+    box = vt.wait_until(lambda: vt.find_windows("^voxtape$"), what="the message box")[0]
+    # (Window searches ignore case: the box titled "voxtape" is the only window.)
+    assert [(g.width, g.height) != (400, 600) for g in map(vt.geometry, vt.find_windows())] == [True]
+    assert f"{archive} {words}" in program.output()
+    vt.press_keys("Return", wid=box)
+    assert program.wait_exit(timeout=5) == 1
