@@ -52,7 +52,9 @@ int CExitConfirm::DoModal() {
   return RunModal();
 }
 
-void CExitConfirm::OnCommand(int id) { win::DispatchCommand<CExitConfirm>(kCommands, this, id); }
+void CExitConfirm::OnCommand(int id) {
+  win::DispatchCommand<CExitConfirm>(kCommands, this, id);
+}
 
 void CExitConfirm::OnKeyDown(win::KeyStroke key) {
   if (key.key == win::Key::kReturn) {

@@ -55,10 +55,10 @@ struct RadioSetup {
 
 // The three groups: channels, sample rate, bits per sample.
 const RadioSetup kRadios[] = {
-    {CAudioRecorderDlg::kMono, {285, 299}, 1},      {CAudioRecorderDlg::kStereo, {285, 320}, 1},
-    {CAudioRecorderDlg::kRate8000, {29, 298}, 2},   {CAudioRecorderDlg::kRate11025, {29, 320}, 2},
-    {CAudioRecorderDlg::kRate22050, {29, 343}, 2},  {CAudioRecorderDlg::kRate44100, {29, 364}, 2},
-    {CAudioRecorderDlg::kBits8, {165, 298}, 3},     {CAudioRecorderDlg::kBits16, {165, 320}, 3},
+    {CAudioRecorderDlg::kMono, {285, 299}, 1},     {CAudioRecorderDlg::kStereo, {285, 320}, 1},
+    {CAudioRecorderDlg::kRate8000, {29, 298}, 2},  {CAudioRecorderDlg::kRate11025, {29, 320}, 2},
+    {CAudioRecorderDlg::kRate22050, {29, 343}, 2}, {CAudioRecorderDlg::kRate44100, {29, 364}, 2},
+    {CAudioRecorderDlg::kBits8, {165, 298}, 3},    {CAudioRecorderDlg::kBits16, {165, 320}, 3},
 };
 
 struct SliderSetup {
@@ -79,12 +79,9 @@ std::size_t LabelSlot(CAudioRecorderDlg::ControlId id) {
 }  // namespace
 
 const win::CommandEntry<CAudioRecorderDlg> CAudioRecorderDlg::kCommands[] = {
-    {kRecord, &CAudioRecorderDlg::OnRecordStop},
-    {kClose, &CAudioRecorderDlg::OnCloseCommand},
-    {kPlay, &CAudioRecorderDlg::OnPlayStop},
-    {kSave, &CAudioRecorderDlg::OnSaveRecording},
-    {kPause, &CAudioRecorderDlg::OnPauseResume},
-    {kHelp, &CAudioRecorderDlg::OnHelp},
+    {kRecord, &CAudioRecorderDlg::OnRecordStop}, {kClose, &CAudioRecorderDlg::OnCloseCommand},
+    {kPlay, &CAudioRecorderDlg::OnPlayStop},     {kSave, &CAudioRecorderDlg::OnSaveRecording},
+    {kPause, &CAudioRecorderDlg::OnPauseResume}, {kHelp, &CAudioRecorderDlg::OnHelp},
 };
 
 RecorderServices RecorderServices::Desktop() {
@@ -127,7 +124,9 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
   SetDraggable(true);
 }
 
-CAudioRecorderDlg::~CAudioRecorderDlg() { ResetCurrentTipOwner(); }
+CAudioRecorderDlg::~CAudioRecorderDlg() {
+  ResetCurrentTipOwner();
+}
 
 CSkinButton& CAudioRecorderDlg::Button(ControlId id) const {
   return *static_cast<CSkinButton*>(FindControl(id));
@@ -137,7 +136,9 @@ CRadioButton& CAudioRecorderDlg::Radio(ControlId id) const {
   return *static_cast<CRadioButton*>(FindControl(id));
 }
 
-std::string CAudioRecorderDlg::ButtonLabel(ControlId id) const { return labels_[LabelSlot(id)]; }
+std::string CAudioRecorderDlg::ButtonLabel(ControlId id) const {
+  return labels_[LabelSlot(id)];
+}
 
 void CAudioRecorderDlg::SetButtonTexts(ControlId id, std::string label, std::string tip) {
   labels_[LabelSlot(id)] = std::move(label);
@@ -202,15 +203,32 @@ void CAudioRecorderDlg::OnCommand(int id) {
 void CAudioRecorderDlg::OnFormatRadio(CRadioButton& radio) {
   audio::FormatChoice choice = engine_.GetFormatChoice();
   switch (radio.Id()) {
-    case kMono: choice.channels = 1; break;
-    case kStereo: choice.channels = 2; break;
-    case kRate8000: choice.samples_per_sec = 8000; break;
-    case kRate11025: choice.samples_per_sec = 11025; break;
-    case kRate22050: choice.samples_per_sec = 22050; break;
-    case kRate44100: choice.samples_per_sec = 44100; break;
-    case kBits8: choice.bits_per_sample = 8; break;
-    case kBits16: choice.bits_per_sample = 16; break;
-    default: return;
+    case kMono:
+      choice.channels = 1;
+      break;
+    case kStereo:
+      choice.channels = 2;
+      break;
+    case kRate8000:
+      choice.samples_per_sec = 8000;
+      break;
+    case kRate11025:
+      choice.samples_per_sec = 11025;
+      break;
+    case kRate22050:
+      choice.samples_per_sec = 22050;
+      break;
+    case kRate44100:
+      choice.samples_per_sec = 44100;
+      break;
+    case kBits8:
+      choice.bits_per_sample = 8;
+      break;
+    case kBits16:
+      choice.bits_per_sample = 16;
+      break;
+    default:
+      return;
   }
   engine_.SetFormatChoice(choice);
 }
@@ -230,9 +248,13 @@ void CAudioRecorderDlg::OnPointerOverControl(win::Control* control) {
   HandlePointerOverControl(control);
 }
 
-void CAudioRecorderDlg::OnBackgroundMouseDown(gfx::Point) { SetCursor(win::Cursor::kGrab); }
+void CAudioRecorderDlg::OnBackgroundMouseDown(gfx::Point) {
+  SetCursor(win::Cursor::kGrab);
+}
 
-void CAudioRecorderDlg::OnBackgroundMouseUp(gfx::Point) { SetCursor(win::Cursor::kRelease); }
+void CAudioRecorderDlg::OnBackgroundMouseUp(gfx::Point) {
+  SetCursor(win::Cursor::kRelease);
+}
 
 void CAudioRecorderDlg::OnHelp() {
   if (services_.open_help) services_.open_help(Paths().HelpPage());

@@ -96,7 +96,8 @@ std::optional<std::string> CopyRecording(const std::string& working_file,
     }
     if (got == 0) break;
     for (ssize_t done = 0; done < got;) {
-      const ssize_t wrote = ::write(out.get(), buffer.data() + done, static_cast<size_t>(got - done));
+      const ssize_t wrote =
+          ::write(out.get(), buffer.data() + done, static_cast<size_t>(got - done));
       if (wrote < 0) {
         if (errno == EINTR) continue;
         return ErrorText(errno, target);

@@ -12,6 +12,7 @@ std::string WithWavExtension(const std::string& chosen);
 // Copies the working file byte for byte to `target` (created or emptied). None on success,
 // otherwise the message for the user, naming the file. The working file itself, or a file a
 // recording is writing, is never emptied: that is a sharing violation.
-std::optional<std::string> CopyRecording(const std::string& working_file, const std::string& target);
+std::optional<std::string> CopyRecording(const std::string& working_file,
+                                         const std::string& target);
 
 }  // namespace vt

@@ -31,7 +31,8 @@ void ElapsedTiming::Resume() {
 double ElapsedTiming::ElapsedSeconds() const {
   std::lock_guard lock(timing_mutex_);
   if (paused_) return elapsed_base_seconds_;
-  return elapsed_base_seconds_ + std::chrono::duration<double>(Clock::now() - counter_base_).count();
+  return elapsed_base_seconds_ +
+         std::chrono::duration<double>(Clock::now() - counter_base_).count();
 }
 
 ElapsedTiming& Timing() {

@@ -111,8 +111,9 @@ void GradientH(Surface& dst, Rect r, Pixel left, Pixel right) {
     return static_cast<std::uint8_t>(to >= from ? from + moved : from - moved);
   };
   for (int c = 1; c <= r.w; ++c) {
-    const Pixel colour = Rgb(channel(Red(left), Red(right), c), channel(Green(left), Green(right), c),
-                             channel(Blue(left), Blue(right), c));
+    const Pixel colour =
+        Rgb(channel(Red(left), Red(right), c), channel(Green(left), Green(right), c),
+            channel(Blue(left), Blue(right), c));
     FillRect(dst, {r.x + c - 1, r.y, 1, r.h}, colour);
   }
 }

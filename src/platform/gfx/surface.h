@@ -12,9 +12,15 @@ using Pixel = std::uint32_t;
 constexpr Pixel Rgb(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
   return (Pixel{r} << 16) | (Pixel{g} << 8) | Pixel{b};
 }
-constexpr std::uint8_t Red(Pixel p) { return static_cast<std::uint8_t>(p >> 16); }
-constexpr std::uint8_t Green(Pixel p) { return static_cast<std::uint8_t>(p >> 8); }
-constexpr std::uint8_t Blue(Pixel p) { return static_cast<std::uint8_t>(p); }
+constexpr std::uint8_t Red(Pixel p) {
+  return static_cast<std::uint8_t>(p >> 16);
+}
+constexpr std::uint8_t Green(Pixel p) {
+  return static_cast<std::uint8_t>(p >> 8);
+}
+constexpr std::uint8_t Blue(Pixel p) {
+  return static_cast<std::uint8_t>(p);
+}
 
 // Key colour of window backgrounds and skin button faces: never painted.
 inline constexpr Pixel kWindowKey = Rgb(2, 1, 255);

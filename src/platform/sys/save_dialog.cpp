@@ -22,8 +22,8 @@ std::optional<std::string> ChooseSaveFile(const std::string& title) {
                              &chosen);
   } else if (ProgramOnPath("kdialog")) {
     const char* home = std::getenv("HOME");
-    accepted = RunAndCapture({"kdialog", "--title", title, "--getsavefilename",
-                              home ? home : ".", "*.wav|Sound Files (*.wav)"},
+    accepted = RunAndCapture({"kdialog", "--title", title, "--getsavefilename", home ? home : ".",
+                              "*.wav|Sound Files (*.wav)"},
                              &chosen);
   }
   chosen = FirstLine(chosen);

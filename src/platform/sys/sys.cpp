@@ -25,7 +25,9 @@ std::string ProgramFolder() {
   return folder;
 }
 
-bool SetCurrentDirectory(const std::string& folder) { return ::chdir(folder.c_str()) == 0; }
+bool SetCurrentDirectory(const std::string& folder) {
+  return ::chdir(folder.c_str()) == 0;
+}
 
 bool CreateFolder(const std::string& path) {
   if (::mkdir(path.c_str(), 0777) == 0) return true;
@@ -33,7 +35,9 @@ bool CreateFolder(const std::string& path) {
   return errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool FolderWritable(const std::string& path) { return ::access(path.c_str(), W_OK | X_OK) == 0; }
+bool FolderWritable(const std::string& path) {
+  return ::access(path.c_str(), W_OK | X_OK) == 0;
+}
 
 std::string InstanceLock::PathFor(const std::string& marker) {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -57,7 +61,9 @@ std::unique_ptr<InstanceLock> InstanceLock::Acquire(const std::string& marker, R
   return std::unique_ptr<InstanceLock>(new InstanceLock(fd));
 }
 
-InstanceLock::~InstanceLock() { ::close(fd_); }
+InstanceLock::~InstanceLock() {
+  ::close(fd_);
+}
 
 namespace {
 

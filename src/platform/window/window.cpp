@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <thread>
 #include <cstdio>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace vt::win {
 namespace {
@@ -43,36 +43,63 @@ UiLoopState& UiLoop() {
   return state;
 }
 
-Uint64 NowMs() { return SDL_GetTicks64(); }
+Uint64 NowMs() {
+  return SDL_GetTicks64();
+}
 
 Key TranslateKey(SDL_Keycode code) {
   switch (code) {
-    case SDLK_F1: return Key::kF1;
-    case SDLK_F2: return Key::kF2;
-    case SDLK_F3: return Key::kF3;
-    case SDLK_F4: return Key::kF4;
-    case SDLK_F5: return Key::kF5;
-    case SDLK_F6: return Key::kF6;
-    case SDLK_F7: return Key::kF7;
-    case SDLK_F8: return Key::kF8;
-    case SDLK_F9: return Key::kF9;
-    case SDLK_F10: return Key::kF10;
-    case SDLK_F11: return Key::kF11;
-    case SDLK_F12: return Key::kF12;
-    case SDLK_ESCAPE: return Key::kEscape;
+    case SDLK_F1:
+      return Key::kF1;
+    case SDLK_F2:
+      return Key::kF2;
+    case SDLK_F3:
+      return Key::kF3;
+    case SDLK_F4:
+      return Key::kF4;
+    case SDLK_F5:
+      return Key::kF5;
+    case SDLK_F6:
+      return Key::kF6;
+    case SDLK_F7:
+      return Key::kF7;
+    case SDLK_F8:
+      return Key::kF8;
+    case SDLK_F9:
+      return Key::kF9;
+    case SDLK_F10:
+      return Key::kF10;
+    case SDLK_F11:
+      return Key::kF11;
+    case SDLK_F12:
+      return Key::kF12;
+    case SDLK_ESCAPE:
+      return Key::kEscape;
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: return Key::kReturn;
-    case SDLK_TAB: return Key::kTab;
-    case SDLK_SPACE: return Key::kSpace;
-    case SDLK_LEFT: return Key::kLeft;
-    case SDLK_RIGHT: return Key::kRight;
-    case SDLK_UP: return Key::kUp;
-    case SDLK_DOWN: return Key::kDown;
-    case SDLK_PAGEUP: return Key::kPageUp;
-    case SDLK_PAGEDOWN: return Key::kPageDown;
-    case SDLK_HOME: return Key::kHome;
-    case SDLK_END: return Key::kEnd;
-    default: return Key::kOther;
+    case SDLK_KP_ENTER:
+      return Key::kReturn;
+    case SDLK_TAB:
+      return Key::kTab;
+    case SDLK_SPACE:
+      return Key::kSpace;
+    case SDLK_LEFT:
+      return Key::kLeft;
+    case SDLK_RIGHT:
+      return Key::kRight;
+    case SDLK_UP:
+      return Key::kUp;
+    case SDLK_DOWN:
+      return Key::kDown;
+    case SDLK_PAGEUP:
+      return Key::kPageUp;
+    case SDLK_PAGEDOWN:
+      return Key::kPageDown;
+    case SDLK_HOME:
+      return Key::kHome;
+    case SDLK_END:
+      return Key::kEnd;
+    default:
+      return Key::kOther;
   }
 }
 
@@ -223,7 +250,9 @@ void Control::Invalidate() {
   if (parent_) parent_->Invalidate();
 }
 
-bool Control::Focused() const { return parent_ && parent_->FocusedControl() == this; }
+bool Control::Focused() const {
+  return parent_ && parent_->FocusedControl() == this;
+}
 
 // ---- Window ----
 
@@ -252,9 +281,9 @@ bool Window::CreateNative() {
   Uint32 flags = SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN;
   if (options_.kind == WindowKind::kTip)
     flags |= SDL_WINDOW_TOOLTIP | SDL_WINDOW_ALWAYS_ON_TOP | SDL_WINDOW_SKIP_TASKBAR;
-  SDL_Window* w = SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED,
-                                   SDL_WINDOWPOS_CENTERED, std::max(options_.size.w, 1),
-                                   std::max(options_.size.h, 1), flags);
+  SDL_Window* w =
+      SDL_CreateWindow(options_.title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                       std::max(options_.size.w, 1), std::max(options_.size.h, 1), flags);
   if (!w) return false;
   // Making the window's surface may remake the native window at its first position, so it is
   // made now, before anyone moves the window.
@@ -266,11 +295,17 @@ bool Window::CreateNative() {
   return true;
 }
 
-bool Window::HasNative() const { return native_ != nullptr; }
+bool Window::HasNative() const {
+  return native_ != nullptr;
+}
 
-unsigned Window::NativeId() const { return native_ ? native_->id : 0; }
+unsigned Window::NativeId() const {
+  return native_ ? native_->id : 0;
+}
 
-void Window::MarkNativeGone() { native_.reset(); }
+void Window::MarkNativeGone() {
+  native_.reset();
+}
 
 void Window::AddControl(std::unique_ptr<Control> control) {
   control->parent_ = this;
@@ -292,7 +327,9 @@ Control* Window::ControlAt(Point client) const {
   return nullptr;
 }
 
-void Window::Invalidate() { dirty_ = true; }
+void Window::Invalidate() {
+  dirty_ = true;
+}
 
 void Window::PaintBackBuffer() {
   if (back_buffer_.Width() != options_.size.w || back_buffer_.Height() != options_.size.h)
@@ -317,9 +354,8 @@ void Window::PresentIfDirty() {
   const int w = std::min(screen->w, back_buffer_.Width());
   const int h = std::min(screen->h, back_buffer_.Height());
   if (w > 0 && h > 0) {
-    SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(0),
-                      back_buffer_.Width() * 4, screen->format->format, screen->pixels,
-                      screen->pitch);
+    SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(0), back_buffer_.Width() * 4,
+                      screen->format->format, screen->pixels, screen->pitch);
   }
   SDL_UpdateWindowSurface(native_->window);
 }
@@ -331,9 +367,9 @@ void Window::SetTitle(const std::string& title) {
 
 void Window::SetIcon(const Surface& icon) {
   if (!native_ || icon.Empty()) return;
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(
-      const_cast<gfx::Pixel*>(icon.Row(0)), icon.Width(), icon.Height(), 32, icon.Width() * 4,
-      SDL_PIXELFORMAT_RGB888);
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<gfx::Pixel*>(icon.Row(0)),
+                                                      icon.Width(), icon.Height(), 32,
+                                                      icon.Width() * 4, SDL_PIXELFORMAT_RGB888);
   if (!s) return;
   SDL_SetWindowIcon(native_->window, s);
   SDL_FreeSurface(s);
@@ -427,7 +463,8 @@ TimerId Window::StartTimer(int period_ms, std::function<void()> tick) {
   auto& loop = UiLoop();
   const TimerId id = loop.next_timer++;
   const Uint64 now = loop.display ? NowMs() : SDL_GetTicks64();
-  loop.timers.push_back({id, this, period_ms, now + static_cast<Uint64>(period_ms), std::move(tick)});
+  loop.timers.push_back(
+      {id, this, period_ms, now + static_cast<Uint64>(period_ms), std::move(tick)});
   return id;
 }
 
@@ -544,7 +581,9 @@ void Window::DispatchMouseLeave() {
   }
 }
 
-void Window::DispatchKeyDown(KeyStroke key) { OnKeyDown(key); }
+void Window::DispatchKeyDown(KeyStroke key) {
+  OnKeyDown(key);
+}
 
 void Window::OnKeyDown(KeyStroke key) {
   if (key.alt && key.key == Key::kF4) {
@@ -584,7 +623,9 @@ void ShutdownDisplay() {
   SDL_Quit();
 }
 
-bool DisplayAvailable() { return UiLoop().display; }
+bool DisplayAvailable() {
+  return UiLoop().display;
+}
 
 void PostToUi(std::function<void()> task) {
   auto& loop = UiLoop();

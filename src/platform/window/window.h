@@ -20,9 +20,30 @@ using gfx::Surface;
 
 enum class Key {
   kOther,
-  kF1, kF2, kF3, kF4, kF5, kF6, kF7, kF8, kF9, kF10, kF11, kF12,
-  kEscape, kReturn, kTab, kSpace,
-  kLeft, kRight, kUp, kDown, kPageUp, kPageDown, kHome, kEnd,
+  kF1,
+  kF2,
+  kF3,
+  kF4,
+  kF5,
+  kF6,
+  kF7,
+  kF8,
+  kF9,
+  kF10,
+  kF11,
+  kF12,
+  kEscape,
+  kReturn,
+  kTab,
+  kSpace,
+  kLeft,
+  kRight,
+  kUp,
+  kDown,
+  kPageUp,
+  kPageDown,
+  kHome,
+  kEnd,
 };
 
 struct KeyStroke {

@@ -1,6 +1,7 @@
+#include "platform/gfx/surface.h"
+
 #include <gtest/gtest.h>
 
-#include "platform/gfx/surface.h"
 #include "platform/gfx/text.h"
 
 namespace vt::gfx {

@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "recorder_fixture.h"
 #include "app/recorder_app.h"
+#include "recorder_fixture.h"
 
 namespace vt::testing {
 namespace {
@@ -58,10 +58,10 @@ TEST_F(Session_, FormatRadiosSetOnlyTheirOwnValue) {
     audio::FormatChoice expected;
   };
   const Case cases[] = {
-      {Dlg::kRate8000, {2, 8000, 16}},  {Dlg::kMono, {1, 8000, 16}},
-      {Dlg::kBits8, {1, 8000, 8}},      {Dlg::kRate22050, {1, 22050, 8}},
-      {Dlg::kStereo, {2, 22050, 8}},    {Dlg::kRate11025, {2, 11025, 8}},
-      {Dlg::kBits16, {2, 11025, 16}},   {Dlg::kRate44100, {2, 44100, 16}},
+      {Dlg::kRate8000, {2, 8000, 16}}, {Dlg::kMono, {1, 8000, 16}},
+      {Dlg::kBits8, {1, 8000, 8}},     {Dlg::kRate22050, {1, 22050, 8}},
+      {Dlg::kStereo, {2, 22050, 8}},   {Dlg::kRate11025, {2, 11025, 8}},
+      {Dlg::kBits16, {2, 11025, 16}},  {Dlg::kRate44100, {2, 44100, 16}},
   };
   for (const auto& c : cases) {
     window_->Radio(c.radio).Click();
