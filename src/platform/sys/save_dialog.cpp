@@ -1,5 +1,6 @@
 #include <cstdlib>
 
+#include "platform/sys/portal_save_dialog.h"
 #include "platform/sys/sys.h"
 
 namespace vt::sys {
@@ -15,6 +16,15 @@ std::string FirstLine(std::string text) {
 
 std::optional<std::string> ChooseSaveFile(const std::string& title) {
   std::string chosen;
+  switch (ChooseSaveFileWithPortal(title, &chosen)) {
+    case PortalResult::kChosen:
+      return chosen;
+    case PortalResult::kCancelled:
+      // The user has seen a dialog and closed it: no second one.
+      return std::nullopt;
+    case PortalResult::kNoPortal:
+      break;
+  }
   bool accepted = false;
   if (ProgramOnPath("zenity")) {
     accepted = RunAndCapture({"zenity", "--file-selection", "--save", "--confirm-overwrite",

@@ -1,0 +1,22 @@
+// The save-file dialog of the desktop portal (org.freedesktop.portal.FileChooser), reached over
+// the session bus.
+#pragma once
+
+#include <string>
+
+namespace vt::sys {
+
+enum class PortalResult {
+  kNoPortal,   // no session bus, no portal, or the portal failed: use another dialog
+  kChosen,     // *path holds the chosen file
+  kCancelled,  // the user closed the portal's dialog without choosing
+};
+
+// Shows the portal's save dialog for sound files (it confirms overwriting by itself) and waits
+// for the user's answer. Blocks the calling thread; returns early when the portal goes away.
+PortalResult ChooseSaveFileWithPortal(const std::string& title, std::string* path);
+
+// "file:///a%20b/c.wav" -> "/a b/c.wav". False for other schemes, remote hosts and bad escapes.
+bool FileUriToPath(const std::string& uri, std::string* path);
+
+}  // namespace vt::sys
