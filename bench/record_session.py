@@ -1,17 +1,25 @@
 #!/usr/bin/python3
 """One recording session, as a whole process, for timing against a peer.
 
-  record_session.py voxtape SECONDS   start Voxtape, F5, wait, F5, close it
+  record_session.py voxtape SECONDS   start Voxtape, F5, wait, F5, close it (F9, Return)
   record_session.py parecord SECONDS  parecord from the default source for as long, then SIGINT
 
-Both record the server's default source at 44.1 kHz, 16 bits, stereo. Prints one line:
-"<recorder> recorded=<s> stop_to_complete_ms=<ms> bytes=<n>". Needs DISPLAY and a sound server
-(run it inside scripts/testenv).
+Both record the server's default source at 44.1 kHz, 16 bits, stereo, and run under
+/usr/bin/time -v, which measures the recorder's own process from start to exit. Prints one line:
+
+  <recorder> recorded=<s> stop_to_complete_ms=<ms> bytes=<n> cpu_s=<user+sys> user_s=<s> sys_s=<s>
+      max_rss_kib=<n>          (on one line)
+
+"Stop to complete": from the Stop (the F5 key sent through XTEST; parecord's SIGINT) until the file
+is complete (Voxtape's writer has let go of its lock; parecord has exited). Needs DISPLAY and a
+sound server: run it inside scripts/testenv (bench/run does).
 """
 import fcntl
 import os
+import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -19,10 +27,63 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PROGRAM_DIR = os.environ.get("VOXTAPE_DIR", os.path.join(ROOT, "build", "voxtape"))
+TIMEOUT = 15
 
 
 def xdotool(*args):
-    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True).stdout
+    return subprocess.run(["xdotool", *args], check=True, capture_output=True, text=True,
+                          timeout=TIMEOUT).stdout
+
+
+class KeyPresser:
+    """Presses keys through the XTEST extension from this process, so the moment a key goes to the
+    X server is known to the millisecond (an xdotool call takes several)."""
+
+    def __init__(self):
+        import ctypes
+        import ctypes.util
+
+        self.x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+        self.xtst = ctypes.CDLL(ctypes.util.find_library("Xtst") or "libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+        self.x11.XStringToKeysym.restype = ctypes.c_ulong
+        self.x11.XStringToKeysym.argtypes = [ctypes.c_char_p]
+        self.x11.XKeysymToKeycode.restype = ctypes.c_ubyte
+        self.x11.XKeysymToKeycode.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XFlush.argtypes = self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.display = self.x11.XOpenDisplay(None)
+        if not self.display:
+            raise RuntimeError("cannot open the X display")
+
+    def press(self, name):
+        """Presses and releases a key; returns the moment both went to the server."""
+        code = self.x11.XKeysymToKeycode(self.display, self.x11.XStringToKeysym(name.encode()))
+        self.xtst.XTestFakeKeyEvent(self.display, code, 1, 0)
+        self.xtst.XTestFakeKeyEvent(self.display, code, 0, 0)
+        self.x11.XFlush(self.display)
+        return time.monotonic()
+
+    def close(self):
+        self.x11.XCloseDisplay(self.display)
+
+
+def timed(cmd, report):
+    """Starts cmd under /usr/bin/time -v (in a session of its own); returns (time's process, the
+    recorder's pid)."""
+    proc = subprocess.Popen(["/usr/bin/time", "-v", "-o", report, *cmd], start_new_session=True)
+    deadline = time.monotonic() + TIMEOUT
+    while time.monotonic() < deadline:
+        try:
+            with open(f"/proc/{proc.pid}/task/{proc.pid}/children") as f:
+                children = f.read().split()
+        except OSError:
+            children = []
+        if children:
+            return proc, int(children[0])
+        time.sleep(0.005)
+    raise RuntimeError(f"{cmd[0]} did not start")
 
 
 def complete(path):
@@ -35,51 +96,107 @@ def complete(path):
         return False
 
 
-def voxtape(seconds, scratch):
+def find_window(name, pid=None):
+    args = ["search", "--sync", "--onlyvisible", "--name", name]
+    for wid in xdotool(*args).split():
+        owner = subprocess.run(["xdotool", "getwindowpid", wid], capture_output=True, text=True,
+                               timeout=TIMEOUT).stdout.strip()
+        if pid is None or owner == str(pid):
+            return wid
+    raise RuntimeError(f"no window {name!r}")
+
+
+def voxtape(seconds, scratch, report):
     folder = os.path.join(scratch, "voxtape")
     shutil.copytree(PROGRAM_DIR, folder, ignore=shutil.ignore_patterns("sounds"))
     wav = os.path.join(folder, "sounds", "current.wav")
-    proc = subprocess.Popen([os.path.join(folder, "voxtape")])
+    proc, pid = timed([os.path.join(folder, "voxtape")], report)
     try:
-        wid = xdotool("search", "--sync", "--onlyvisible", "--name", "^Voxtape$").split()[0]
+        wid = find_window("^Voxtape$", pid)
         xdotool("windowfocus", "--sync", wid)
         xdotool("key", "F5")
         time.sleep(seconds)
-        xdotool("key", "F5")
-        stopped = time.monotonic()
-        time.sleep(0.001)
+        xdotool("windowfocus", "--sync", wid)
+        keys = KeyPresser()
+        try:
+            stopped = keys.press("F5")
+        finally:
+            keys.close()
+        deadline = stopped + TIMEOUT
         while not complete(wav):
+            if time.monotonic() > deadline:
+                raise RuntimeError("the recording did not complete")
             time.sleep(0.001)
         done = time.monotonic()
+        # Closing the way a user does: F9, then OK in the exit confirmation.
         xdotool("key", "F9")
-        time.sleep(0.3)
+        confirm = find_window("^Exit Voxtape$")
+        xdotool("windowfocus", "--sync", confirm)
         xdotool("key", "Return")
-        proc.wait(timeout=10)
+        proc.wait(timeout=TIMEOUT)
     finally:
         if proc.poll() is None:
-            proc.kill()
+            os.killpg(proc.pid, signal.SIGKILL)
             proc.wait()
     return wav, (done - stopped) * 1000
 
 
-def parecord(seconds, scratch):
+def parecord(seconds, scratch, report):
     wav = os.path.join(scratch, "parecord.wav")
-    proc = subprocess.Popen(["parecord", "--file-format=wav", "--rate=44100", "--channels=2",
-                             "--format=s16le", wav])
-    time.sleep(seconds)
-    stopped = time.monotonic()
-    proc.send_signal(signal.SIGINT)
-    proc.wait(timeout=10)
-    return wav, (time.monotonic() - stopped) * 1000
+    proc, pid = timed(["parecord", "--file-format=wav", "--rate=44100", "--channels=2",
+                       "--format=s16le", wav], report)
+    try:
+        time.sleep(seconds)
+        stopped = time.monotonic()
+        os.kill(pid, signal.SIGINT)
+        proc.wait(timeout=TIMEOUT)
+        done = time.monotonic()
+    finally:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+    return wav, (done - stopped) * 1000
+
+
+def data_bytes(path):
+    """The size of the data chunk, found by walking the chunks."""
+    with open(path, "rb") as f:
+        data = f.read()
+    at = 12
+    while at + 8 <= len(data):
+        kind, size = struct.unpack_from("<4sI", data, at)
+        if kind == b"data":
+            # parecord may leave the size at its "unknown length" value: count what is there.
+            return min(size, len(data) - at - 8)
+        at += 8 + size + (size & 1)
+    raise RuntimeError(f"{path}: no data chunk")
+
+
+def rusage(report):
+    with open(report) as f:
+        text = f.read()
+
+    def field(name):
+        m = re.search(rf"^\s*{re.escape(name)}: (.*)$", text, re.M)
+        if not m:
+            raise RuntimeError(f"/usr/bin/time gave no {name!r}:\n{text}")
+        return m.group(1).strip()
+
+    user = float(field("User time (seconds)"))
+    system = float(field("System time (seconds)"))
+    return user, system, int(field("Maximum resident set size (kbytes)"))
 
 
 def main():
     recorder, seconds = sys.argv[1], float(sys.argv[2])
     with tempfile.TemporaryDirectory(prefix="voxtape-bench-") as scratch:
-        wav, stop_ms = {"voxtape": voxtape, "parecord": parecord}[recorder](seconds, scratch)
+        report = os.path.join(scratch, "time.txt")
+        wav, stop_ms = {"voxtape": voxtape, "parecord": parecord}[recorder](seconds, scratch, report)
         size = os.path.getsize(wav)
-        recorded = (size - 46) / 176400
-        print(f"{recorder} recorded={recorded:.2f}s stop_to_complete_ms={stop_ms:.1f} bytes={size}")
+        recorded = data_bytes(wav) / 176400
+        user, system, rss = rusage(report)
+        print(f"{recorder} recorded={recorded:.2f}s stop_to_complete_ms={stop_ms:.1f} bytes={size} "
+              f"cpu_s={user + system:.2f} user_s={user:.2f} sys_s={system:.2f} max_rss_kib={rss}")
 
 
 if __name__ == "__main__":

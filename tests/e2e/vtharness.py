@@ -113,7 +113,10 @@ def move_pointer(x: int, y: int):
 
 
 def pointer_position() -> tuple[int, int]:
-    values = dict(line.split("=", 1) for line in xdotool("getmouselocation", "--shell").split())
+    # xdotool also looks up the window under the pointer; one closing meanwhile fails the call.
+    out = wait_until(lambda: xdotool("getmouselocation", "--shell", check=False), timeout=5,
+                     interval=0.05, what="the pointer position")
+    values = dict(line.split("=", 1) for line in out.split())
     return int(values["X"]), int(values["Y"])
 
 
@@ -125,6 +128,50 @@ def window_property(wid: int, name: str) -> str | None:
 
 def focus(wid: int):
     xdotool("windowfocus", "--sync", wid)
+
+
+def tip_windows(pid: int) -> list[int]:
+    """The process's shown tooltip windows (they have no title to search by)."""
+    return [w for w in find_windows("", pid=pid)
+            if window_property(w, "_NET_WM_WINDOW_TYPE") == "_NET_WM_WINDOW_TYPE_TOOLTIP"]
+
+
+def close_request(wid: int):
+    """Asks a window to close as a window manager does (a WM_DELETE_WINDOW message); no tool here
+    sends one without a window manager running."""
+    import ctypes
+    import ctypes.util
+
+    x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int), ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("xclient", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise HarnessError("cannot open the X display")
+    try:
+        event = Event()
+        event.xclient.type = 33  # ClientMessage
+        event.xclient.window = wid
+        event.xclient.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+        event.xclient.format = 32
+        event.xclient.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+        x11.XSendEvent(display, wid, 0, 0, ctypes.byref(event))
+        x11.XFlush(display)
+    finally:
+        x11.XCloseDisplay(display)
 
 
 def press_keys(*keys: str, wid: int | None = None):
@@ -270,7 +317,15 @@ def read_png(path: Path | str) -> Image:
 def screenshot(wid: int | None = None) -> Image:
     """The window's pixels as the screen shows them, or the whole screen without wid."""
     target = ["-id", str(wid)] if wid is not None else ["-root"]
-    return parse_xwd(run("xwd", "-silent", *target))
+    # The program's windows have another visual than the root, so xwd reads every window over the
+    # area one by one; one that maps, unmaps or resizes meanwhile (a tip) fails the read: read again.
+    for attempt in range(3):
+        try:
+            return parse_xwd(run("xwd", "-silent", *target))
+        except HarnessError as e:
+            if "BadMatch" not in str(e) or attempt == 2:
+                raise
+            time.sleep(0.05)
 
 
 def read_bmp(path: Path | str) -> Image:
@@ -520,3 +575,22 @@ def dominant_frequency(samples: list[int], rate: int) -> float:
     if len(rising) < 2:
         return 0.0
     return (len(rising) - 1) * rate / (rising[-1] - rising[0])
+
+
+def file_unlocked(path: Path | str) -> bool:
+    """The file exists and no writer holds it: the program's writer keeps an exclusive flock on the
+    working file while it records and lets go once the file is complete."""
+    import fcntl
+
+    try:
+        with open(path, "rb") as f:
+            fcntl.flock(f, fcntl.LOCK_SH | fcntl.LOCK_NB)
+            return True
+    except OSError:
+        return False
+
+
+def wait_file_complete(path: Path | str, timeout: float = TIMEOUT) -> Path:
+    """Waits until the file exists and its writer has let go of it."""
+    return wait_until(lambda: Path(path) if file_unlocked(path) else None, timeout,
+                      what=f"{path} complete (not held by its writer)")

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/window/x11_display.h"
+
 namespace vt::win {
 namespace {
 
@@ -602,6 +604,9 @@ bool InitDisplay(std::string* error) {
   // Software pixels straight to the X server: no GL stack (tens of megabytes) for a 400 x 600
   // window.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  // A window that just got the keyboard back (after a tip was shown) must still take the click
+  // that follows at once.
+  SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     if (error) *error = SDL_GetError();
@@ -609,6 +614,7 @@ bool InitDisplay(std::string* error) {
   }
   loop.wake_event = SDL_RegisterEvents(1);
   loop.display = true;
+  InstallXErrorHandler();
   return true;
 }
 

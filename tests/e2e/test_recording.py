@@ -1,0 +1,320 @@
+"""Recording through the real program: Record/Stop (F5), Pause/Resume (F8), Play (F4) and Save while
+the private sound server's default source plays a steady 440 Hz tone at half scale. Every file is
+checked byte by byte against the header layout the program writes, and read back with sox and with
+Python's own reader."""
+
+from __future__ import annotations
+
+import re
+import shutil
+import signal
+import struct
+import subprocess
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+import vtharness as vt
+
+# Controls, as points inside them (window pixels).
+PLAY = (23 + 65, 542 + 19)
+SAVE = (266 + 55, 500 + 19)
+RADIOS = {
+    ("rate", 8000): (29 + 7, 298 + 7), ("rate", 11025): (29 + 7, 320 + 7),
+    ("rate", 22050): (29 + 7, 343 + 7), ("rate", 44100): (29 + 7, 364 + 7),
+    ("bits", 8): (165 + 7, 298 + 7), ("bits", 16): (165 + 7, 320 + 7),
+    ("channels", 1): (285 + 7, 299 + 7), ("channels", 2): (285 + 7, 320 + 7),
+}
+
+# Recorded length against the time between the key presses that started and stopped it.
+DURATION_TOLERANCE = 0.3
+TONE_HZ = 440.0
+SAVE_DIALOG = "^Save Sound As$"
+
+
+@dataclass(frozen=True)
+class Format:
+    channels: int
+    rate: int
+    bits: int
+
+    def __str__(self):
+        return f"{'mono' if self.channels == 1 else 'stereo'}-{self.rate}-{self.bits}bit"
+
+
+FORMATS = [Format(c, r, b) for c in (1, 2) for r in (8000, 11025, 22050, 44100) for b in (8, 16)]
+
+
+# ---------------------------------------------------------------------------------------------------
+# Driving the program
+
+
+def working_file(program: vt.Program) -> Path:
+    return program.folder / "sounds" / "current.wav"
+
+
+def press(program: vt.Program, key: str) -> float:
+    """Presses a key in the program's window; returns the moment it was sent (the middle of the
+    xdotool call, which takes a few milliseconds)."""
+    vt.focus(program.wid)
+    before = time.monotonic()
+    vt.xdotool("key", key)
+    return (before + time.monotonic()) / 2
+
+
+def record(program: vt.Program, seconds: float) -> float:
+    """F5, seconds, F5; waits until the file is complete and returns the time between the presses."""
+    start = press(program, "F5")
+    time.sleep(seconds)
+    stop = press(program, "F5")
+    vt.wait_file_complete(working_file(program))
+    return stop - start
+
+
+def choose_format(program: vt.Program, fmt: Format):
+    for radio in (("channels", fmt.channels), ("rate", fmt.rate), ("bits", fmt.bits)):
+        program.click(*RADIOS[radio])
+
+
+def session_commands(program: vt.Program) -> list[str]:
+    """Names of the processes in the program's session other than itself (its helpers, a dialog)."""
+    out = vt.run("ps", "-o", "pid=,comm=", "-s", program.pid, check=False).decode()
+    return [comm for pid, comm in (line.split(None, 1) for line in out.splitlines() if line.strip())
+            if int(pid) != program.pid]
+
+
+def message_boxes(program: vt.Program) -> list[int]:
+    """The program's message boxes: titled with its name in lower case, unlike its main window
+    (xdotool's search ignores case). They carry no process id to tell them by."""
+    return [w for w in vt.find_windows("^voxtape$") if w != program.wid and vt.window_name(w) == "voxtape"]
+
+
+def save_through_dialog(program: vt.Program, typed: str):
+    """Clicks Save and, in the desktop's save dialog, types a full path and accepts it, answering the
+    dialog's overwrite question if it asks one. Returns once the dialog is gone."""
+    program.click(*SAVE)
+    dialog = vt.wait_until(lambda: vt.find_windows(SAVE_DIALOG),
+                           what="the save dialog after a click on Save")[0]
+    vt.focus(dialog)  # no window manager gives it the focus
+    vt.xdotool("key", "--clearmodifiers", "ctrl+a")
+    vt.type_text(typed)
+
+    def dialog_gone():
+        return not vt.find_windows(SAVE_DIALOG)
+
+    # Return may first only close the name field's completion list, and on an existing file it opens
+    # the overwrite question (a window of the same process with the keyboard) that Return answers.
+    for _ in range(4):
+        vt.xdotool("key", "Return")
+        try:
+            vt.wait_until(dialog_gone, timeout=2, what="the save dialog to close")
+            return
+        except vt.HarnessError:
+            pass
+    raise vt.HarnessError(f"the save dialog did not take {typed!r}")
+
+
+# ---------------------------------------------------------------------------------------------------
+# Reading the files
+
+
+@dataclass
+class Header:
+    channels: int
+    rate: int
+    bits: int
+    block_align: int
+    data_size: int
+    file_size: int
+
+
+def read_header(path: Path) -> Header:
+    """Checks the file's bytes against the layout the program writes (RIFF, an 18-byte fmt chunk,
+    the data chunk, a pad byte after odd data) and returns its fields."""
+    data = path.read_bytes()
+    assert len(data) >= 46, f"{path}: {len(data)} bytes, shorter than a header"
+    riff, riff_size, form, fmt_id, fmt_size = struct.unpack_from("<4sI4s4sI", data, 0)
+    tag, channels, rate, avg_bytes, block_align, bits, extra = struct.unpack_from("<HHIIHHH", data, 20)
+    data_id, data_size = struct.unpack_from("<4sI", data, 38)
+    assert (riff, form, fmt_id, fmt_size, data_id) == (b"RIFF", b"WAVE", b"fmt ", 18, b"data"), data[:46]
+    assert (tag, extra) == (1, 0), f"format tag {tag}, cbSize {extra}"
+    assert block_align == channels * bits // 8, (channels, bits, block_align)
+    assert avg_bytes == block_align * rate, (block_align, rate, avg_bytes)
+    pad = data_size & 1
+    assert len(data) == 46 + data_size + pad, f"file of {len(data)} bytes, data chunk says {data_size}"
+    assert riff_size == len(data) - 8, f"RIFF size {riff_size} in a file of {len(data)} bytes"
+    if pad:
+        assert data[-1] == 0, "pad byte after odd data is not zero"
+    assert data_size % block_align == 0, f"{data_size} data bytes: not whole frames of {block_align}"
+    return Header(channels, rate, bits, block_align, data_size, len(data))
+
+
+def soxi(path: Path) -> dict[str, str]:
+    """What sox makes of the file (it must read it without a warning)."""
+    r = subprocess.run(["sox", "--i", str(path)], capture_output=True, text=True, timeout=vt.TIMEOUT)
+    assert r.returncode == 0 and not r.stderr.strip(), f"sox --i {path}: {r.stderr}"
+    pairs = (line.split(":", 1) for line in r.stdout.splitlines() if ":" in line)
+    return {k.strip(): v.strip() for k, v in pairs}
+
+
+def check_wav(path: Path) -> tuple[Header, vt.Wav]:
+    """A valid PCM WAV to our own byte check, to sox and to Python's wave module, all three agreeing."""
+    header = read_header(path)
+    wav = vt.read_wav(path)
+    info = soxi(path)
+    assert (wav.channels, wav.rate, wav.sample_width * 8) == (header.channels, header.rate, header.bits)
+    assert wav.frames == header.data_size // header.block_align
+    assert int(info["Channels"]) == header.channels
+    assert int(info["Sample Rate"]) == header.rate
+    assert info["Precision"] == f"{header.bits}-bit"
+    encoding = "8-bit Unsigned" if header.bits == 8 else "16-bit Signed"
+    assert info["Sample Encoding"] == f"{encoding} Integer PCM"
+    samples = re.search(r"= (\d+) samples", info["Duration"])
+    assert samples and int(samples.group(1)) == wav.frames, info["Duration"]
+    return header, wav
+
+
+def quiet_moments(wav: vt.Wav, window: float = 0.02) -> list[float]:
+    """Starts (in seconds) of the stretches of the first channel where the half-scale tone is missing:
+    windows whose peak stays below a quarter of full scale."""
+    full = 128 if wav.sample_width == 1 else 32768
+    size = max(1, int(wav.rate * window))
+    return [start / wav.rate for start in range(0, len(wav.samples) - size + 1, size)
+            if max(abs(s) for s in wav.samples[start:start + size]) < full // 4]
+
+
+def assert_tone_throughout(wav: vt.Wav):
+    frequency = vt.dominant_frequency(wav.samples, wav.rate)
+    assert abs(frequency - TONE_HZ) <= 5, f"dominant frequency {frequency:.1f} Hz"
+    quiet = quiet_moments(wav)
+    assert not quiet, f"no tone at {len(quiet)} moments, the first at {quiet[:5]} s of {wav.duration:.2f} s"
+
+
+# ---------------------------------------------------------------------------------------------------
+# Tests
+
+
+@pytest.fixture(scope="module")
+def takes(program_path, tmp_path_factory) -> dict[Format, tuple[Path, float]]:
+    """One recording of about 1.5 s in each format, made in a row by one instance of the program
+    (format chosen with the radios): {format: (copy of the file, seconds between the presses)}. The
+    program has ended when this returns, so the next test can start its own."""
+    base = tmp_path_factory.mktemp("formats")
+    folder = vt.copy_program_folder(base / "voxtape", program_path.parent)
+    vt.move_pointer(0, 0)
+    program = vt.Program(folder / program_path.name, log_dir=base / "logs")
+    found = {}
+    try:
+        program.wait_window()
+        for fmt in FORMATS:
+            choose_format(program, fmt)
+            seconds = record(program, 1.5)
+            found[fmt] = (Path(shutil.copy(working_file(program), base / f"{fmt}.wav")), seconds)
+    finally:
+        program.kill()
+    return found
+
+
+@pytest.mark.parametrize("fmt", FORMATS, ids=str)
+def test_recording_in_each_format(takes, fmt):
+    path, seconds = takes[fmt]
+    header, wav = check_wav(path)
+    assert (header.channels, header.rate, header.bits) == (fmt.channels, fmt.rate, fmt.bits)
+    assert abs(wav.duration - seconds) <= DURATION_TOLERANCE, \
+        f"{wav.duration:.3f} s of sound for {seconds:.3f} s between Record and Stop"
+    assert_tone_throughout(wav)
+
+
+def test_pause_leaves_out_only_the_paused_time(voxtape):
+    start = press(voxtape, "F5")
+    time.sleep(2)
+    paused = press(voxtape, "F8")
+    time.sleep(2)
+    resumed = press(voxtape, "F8")
+    time.sleep(2)
+    stopped = press(voxtape, "F5")
+    vt.wait_file_complete(working_file(voxtape))
+
+    _, wav = check_wav(working_file(voxtape))
+    recorded = (paused - start) + (stopped - resumed)
+    assert abs(wav.duration - recorded) <= DURATION_TOLERANCE, \
+        f"{wav.duration:.3f} s of sound for {recorded:.3f} s recorded outside the pause"
+    assert_tone_throughout(wav)
+
+
+@pytest.mark.parametrize("sig,seconds", [(signal.SIGTERM, 2.5), (signal.SIGKILL, 5.5)],
+                         ids=["SIGTERM", "SIGKILL"])
+def test_ended_during_a_recording_leaves_a_valid_file(voxtape, sig, seconds):
+    """A termination signal completes the recording before the program ends; a kill leaves every
+    buffer written so far (a 44.1 kHz stereo 16-bit buffer holds 3.75 s) in a valid file."""
+    start = press(voxtape, "F5")
+    time.sleep(seconds)
+    ended = time.monotonic()
+    voxtape.signal(sig)
+    status = voxtape.wait_exit()
+    vt.wait_file_complete(working_file(voxtape))
+
+    header, wav = check_wav(working_file(voxtape))
+    assert (header.channels, header.rate, header.bits) == (2, 44100, 16)
+    if sig == signal.SIGTERM:
+        assert status == 0, f"exit status {status} after SIGTERM:\n{voxtape.output()}"
+        assert abs(wav.duration - (ended - start)) <= DURATION_TOLERANCE, \
+            f"{wav.duration:.3f} s of sound for {ended - start:.3f} s recorded"
+    else:
+        buffer_bytes = 15 * 44100
+        assert header.data_size >= buffer_bytes and header.data_size % buffer_bytes == 0, \
+            f"{header.data_size} data bytes: not whole capture buffers of {buffer_bytes}"
+    assert_tone_throughout(wav)
+
+
+def test_play_and_save_do_nothing_while_recording(voxtape):
+    start = press(voxtape, "F5")
+    time.sleep(1)
+    press(voxtape, "F4")
+    voxtape.click(*PLAY)
+    voxtape.click(*SAVE)
+    time.sleep(1)
+    assert voxtape.running
+    stop = press(voxtape, "F5")
+    vt.wait_file_complete(working_file(voxtape))
+    # The stop came after the clicks, so a dialog started by them would be running by now.
+    assert "zenity" not in session_commands(voxtape) and not vt.find_windows(SAVE_DIALOG)
+
+    _, wav = check_wav(working_file(voxtape))
+    assert abs(wav.duration - (stop - start)) <= DURATION_TOLERANCE, \
+        f"{wav.duration:.3f} s of sound for {stop - start:.3f} s between Record and Stop"
+    assert_tone_throughout(wav)
+
+
+@pytest.mark.parametrize("typed,saved", [("take", "take.wav"), ("take.wav", "take.wav"),
+                                         ("Take.WAV", "Take.WAV.wav")])
+def test_save_copies_the_recording(voxtape, tmp_path, typed, saved):
+    record(voxtape, 1)
+    folder = tmp_path / "saved"
+    folder.mkdir()
+    save_through_dialog(voxtape, str(folder / typed))
+
+    original = working_file(voxtape).read_bytes()
+    target = folder / saved
+    vt.wait_until(lambda: target.exists() and target.read_bytes() == original,
+                  what=f"{target} identical to the working file")
+    assert sorted(p.name for p in folder.iterdir()) == [saved]
+    assert voxtape.running
+
+
+def test_save_onto_the_working_file_is_refused(voxtape):
+    record(voxtape, 1)
+    working = working_file(voxtape)
+    original = working.read_bytes()
+    save_through_dialog(voxtape, str(working))
+
+    box = vt.wait_until(lambda: message_boxes(voxtape), what="an error box")[0]
+    message = f"A sharing violation occurred while accessing {working}."
+    vt.wait_until(lambda: message in voxtape.output(), timeout=5, what=f"the message {message!r}")
+    assert working.read_bytes() == original
+    vt.press_keys("Return", wid=box)
+    vt.wait_until(lambda: not message_boxes(voxtape), timeout=5, what="the error box to close")
+    assert voxtape.running
+    check_wav(working)
