@@ -62,7 +62,8 @@ class RecorderFixture : public ::testing::Test {
     window_.reset();
     engine_.reset();
     Session().Reset();
-    std::filesystem::remove_all(folder_);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
   }
 
   // The source produces `seconds` of the current format's sound.

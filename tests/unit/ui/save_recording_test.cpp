@@ -30,7 +30,10 @@ class SaveErrors : public ::testing::Test {
     working_ = (dir_ / "current.wav").string();
     std::ofstream(working_, std::ios::binary) << std::string(1000, 'x');
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
   std::filesystem::path dir_;
   std::string working_;
 };
