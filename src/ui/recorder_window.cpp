@@ -338,10 +338,7 @@ void CAudioRecorderDlg::OnSaveRecording() {
   if (!WorkingFileReadable()) return;
   SessionFlags& session = Session();
   if (session.recording) {
-    session.recording = 0;
-    engine_.StopCapture();
-    SetFormatRadiosEnabled(true);
-    SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
+    StopRecording();
     SetButtonTexts(kPause, "Pause", "Pause");
   }
   if (session.playing) {
@@ -366,19 +363,14 @@ void CAudioRecorderDlg::OnCloseCommand() {
     session.playing = 0;
     session.playback_paused = 0;
   } else if (session.recording) {
-    session.recording = 0;
-    engine_.StopCapture();
-    SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
+    StopRecording();
   }
   EndModal(1);
 }
 
 void CAudioRecorderDlg::OnCloseRequest() {
   SessionFlags& session = Session();
-  if (session.recording) {
-    session.recording = 0;
-    engine_.StopCapture();
-  }
+  if (session.recording) StopRecording();
   session.playing = 0;
   session.playback_paused = 0;
   EndModal(2);

@@ -25,20 +25,5 @@ def test_window_is_the_skin_background(voxtape, skinpack, artifacts):
     g = voxtape.geometry()
     assert (g.width, g.height) == sizes["voxtape.bmp"][:2] == (background.width, background.height)
 
-    # The first paint may land a moment after the window is mapped.
-    shot = None
-
-    def painted():
-        nonlocal shot
-        shot = voxtape.screenshot()
-        return not vt.mismatches(shot, background, ignore=controls)
-
-    try:
-        vt.wait_until(painted, timeout=5, what="the skin background on screen")
-    except vt.HarnessError:
-        if shot is None:
-            raise
-        path = shot.save_png(artifacts / "window.png")
-        raise AssertionError(f"window differs from voxtape.bmp at (x, y, got, wanted) "
-                             f"{vt.mismatches(shot, background, ignore=controls)}; screenshot: {path}") from None
+    vt.expect_looks_like(voxtape, background, "voxtape.bmp", artifacts / "window.png", ignore=controls)
     assert voxtape.running

@@ -119,20 +119,8 @@ def test_idle_window_matches_the_reference_picture(voxtape, artifacts):
         steady_screenshot(voxtape).save_png(REFERENCE)
     assert REFERENCE.exists(), (f"no reference picture {REFERENCE}: make one with VT_UPDATE_REFERENCE=1 "
                                 "and look at it before keeping it")
-    expected = vt.read_png(REFERENCE)
-    shot = None
-
-    def matches():
-        nonlocal shot
-        shot = voxtape.screenshot()
-        return not vt.mismatches(shot, expected, key=None)
-
-    try:
-        vt.wait_until(matches, timeout=5, what="the window to look like the reference")
-    except vt.HarnessError:
-        path = shot.save_png(artifacts / "idle.png")
-        raise AssertionError(f"window differs from {REFERENCE.name} at (x, y, got, wanted) "
-                             f"{vt.mismatches(shot, expected, key=None)}; screenshot: {path}") from None
+    vt.expect_looks_like(voxtape, vt.read_png(REFERENCE), REFERENCE.name, artifacts / "idle.png",
+                         key=None)
 
 
 # ---------------------------------------------------------------------------------------------------

@@ -375,6 +375,29 @@ def mismatches(shot: Image, expected: Image, key: tuple[int, int, int] | None = 
     return found
 
 
+def expect_looks_like(program, expected: Image, what: str, save_as: Path, key=KEY_RGB, ignore=(),
+                      timeout: float = 5):
+    """Waits until the program's main window shows `expected` (the first paint may land a moment
+    after the window is mapped); otherwise fails naming the first differing pixels and saving the
+    last screenshot to save_as."""
+    shot = None
+
+    def matches():
+        nonlocal shot
+        shot = program.screenshot()
+        return not mismatches(shot, expected, key=key, ignore=ignore)
+
+    try:
+        wait_until(matches, timeout=timeout, what=f"the window to look like {what}")
+    except HarnessError:
+        if shot is None:
+            raise
+        path = shot.save_png(save_as)
+        raise AssertionError(f"window differs from {what} at (x, y, got, wanted) "
+                             f"{mismatches(shot, expected, key=key, ignore=ignore)}; "
+                             f"screenshot: {path}") from None
+
+
 # ---------------------------------------------------------------------------------------------------
 # The skin archive, through the project's own tool
 
