@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "audio/capture_engine.h"
+#include "platform/audio/player.h"
 #include "platform/sys/sys.h"
+#include "playback/playback_volume.h"
 #include "skin/skin_archive.h"
 #include "skin/skin_picture.h"
 #include "ui/exit_confirm.h"
@@ -101,6 +103,7 @@ RecorderServices RecorderServices::Desktop() {
   services.show_error = [](const std::string& text) {
     win::ShowMessageBox(kAppName, text, win::MessageIcon::kError);
   };
+  services.make_player = [] { return audio::MakePulsePlayer(); };
   return services;
 }
 
@@ -126,6 +129,7 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
 
 CAudioRecorderDlg::~CAudioRecorderDlg() {
   ResetCurrentTipOwner();
+  if (RegisteredRecorderWindow() == this) RegisterRecorderWindow(nullptr);
 }
 
 CSkinButton& CAudioRecorderDlg::Button(ControlId id) const {
@@ -153,6 +157,8 @@ int CAudioRecorderDlg::DoModal() {
 }
 
 void CAudioRecorderDlg::InitDialog() {
+  // Before the player exists, so that its first report finds the window.
+  RegisterRecorderWindow(this);
   SetTitle("Voxtape");
   LoadBackground(*this, "voxtape.bmp");
   if (gfx::Surface icon; LoadSkinBitmapInto("microphoneOn.bmp", icon)) SetIcon(icon);
@@ -184,6 +190,7 @@ void CAudioRecorderDlg::InitDialog() {
     slider.SetTickFrequency(1);
     slider.SetPos(100);
   }
+  play_volume_->SetOnChange([this](CCoolSlider&) { OnPlaybackVolume(); });
 
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i]->SetOnChoose([this](CRadioButton& radio) { OnFormatRadio(radio); });
@@ -193,6 +200,10 @@ void CAudioRecorderDlg::InitDialog() {
   Radio(kRate44100).SetChecked();
   Radio(kBits16).SetChecked();
   engine_.SetFormatChoice({2, 44100, 16});
+
+  Create(services_.make_player);
+  if (audio::Player* settings = PlayerSettings())
+    settings->SetVolume(PlaybackGain(play_volume_->GetPos()));
   Invalidate();
 }
 
@@ -275,10 +286,7 @@ void CAudioRecorderDlg::StartRecording() {
   session.recording = 1;
   Button(kPause).Invalidate();
   SetFormatRadiosEnabled(false);
-  if (session.playing) {
-    session.playing = 0;
-    SetButtonTexts(kPlay, "Play Sound", "Play last recording");
-  }
+  EndPlaybackForRecord();
   engine_.OpenWaveFile(Paths().WorkingFile());
   // A full data chunk ends the recording as Stop would.
   engine_.SetFileFullCallback([this] {
@@ -314,7 +322,10 @@ void CAudioRecorderDlg::OnRecordStop() {
 
 void CAudioRecorderDlg::OnPauseResume() {
   SessionFlags& session = Session();
-  if (!session.recording) return;  // the playback half comes with the player
+  if (!session.recording) {
+    PlaybackPauseResume();
+    return;
+  }
   session.recording_paused = 1 - session.recording_paused;
   if (session.recording_paused) {
     engine_.PauseCapture();
@@ -328,11 +339,6 @@ void CAudioRecorderDlg::OnPauseResume() {
   Button(kPause).Invalidate();
 }
 
-void CAudioRecorderDlg::OnPlayStop() {
-  // While the writer holds the working file there is nothing to play.
-  if (!WorkingFileReadable()) return;
-}
-
 void CAudioRecorderDlg::OnSaveRecording() {
   const std::string working = Paths().WorkingFile();
   if (!WorkingFileReadable()) return;
@@ -341,12 +347,7 @@ void CAudioRecorderDlg::OnSaveRecording() {
     StopRecording();
     SetButtonTexts(kPause, "Pause", "Pause");
   }
-  if (session.playing) {
-    session.playing = 0;
-    session.playback_paused = 0;
-    SetButtonTexts(kPause, "Pause", "Pause");
-    SetButtonTexts(kPlay, "Play Sound", "Play last recording");
-  }
+  EndPlaybackForSave();
   Invalidate();
   if (!services_.choose_save_file) return;
   const std::optional<std::string> chosen = services_.choose_save_file();
@@ -358,21 +359,16 @@ void CAudioRecorderDlg::OnSaveRecording() {
 
 void CAudioRecorderDlg::OnCloseCommand() {
   if (services_.confirm_exit && !services_.confirm_exit(SourceFrameScreenRect())) return;
-  SessionFlags& session = Session();
-  if (session.playing) {
-    session.playing = 0;
-    session.playback_paused = 0;
-  } else if (session.recording) {
+  if (Session().playing)
+    EndPlaybackForExit();
+  else if (Session().recording)
     StopRecording();
-  }
   EndModal(1);
 }
 
 void CAudioRecorderDlg::OnCloseRequest() {
-  SessionFlags& session = Session();
-  if (session.recording) StopRecording();
-  session.playing = 0;
-  session.playback_paused = 0;
+  if (Session().recording) StopRecording();
+  EndPlaybackForExit();
   EndModal(2);
 }
 

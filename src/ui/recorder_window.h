@@ -8,6 +8,9 @@
 #include <string>
 
 #include "platform/window/window.h"
+#include "playback/media_player_host.h"
+#include "playback/player_event_sink.h"
+#include "playback/player_position.h"
 #include "skin/cool_slider.h"
 #include "skin/radio_button.h"
 #include "skin/skin_background.h"
@@ -27,11 +30,18 @@ struct RecorderServices {
   std::function<std::optional<std::string>()> choose_save_file;
   std::function<void(const std::string& page)> open_help;
   std::function<void(const std::string& text)> show_error;
+  // Makes the player of the last recording; without one the window runs without playback.
+  CMediaPlayerHost::PlayerFactory make_player;
 
   static RecorderServices Desktop();
 };
 
-class CAudioRecorderDlg : public win::Window, public CSkinBackground {
+// The player host comes first among the bases so that it goes last: the display's refresh
+// thread may ask it for the position until the window's controls are gone.
+class CAudioRecorderDlg : public CMediaPlayerHost,
+                          public win::Window,
+                          public CSkinBackground,
+                          public PlayerStopListener {
  public:
   enum ControlId {
     kClose = 1052,
@@ -72,8 +82,15 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   void OnPauseResume();
   void OnSaveRecording();
   void OnCloseCommand();
+  // The playback volume slider moved.
+  void OnPlaybackVolume();
+  // The player stopped by itself (the end of the file, or the sound server went away).
+  void OnPlayerStopped() override;
   // A format radio was chosen: sets the one value it stands for.
   void OnFormatRadio(CRadioButton& radio);
+
+  // Where the display reads the player's position while something plays.
+  const PlayerPosition* PlaybackPosition() const { return this; }
 
   bool SliderHasFocus() const;
   // Screen rectangle of the source list frame, where the exit question appears.
@@ -103,6 +120,14 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   void StartRecording();
   void StopRecording();
   bool WorkingFileReadable() const;
+  // Playback (recorder_playback.cpp).
+  void StartPlayback();
+  void StopPlayback();
+  void PlaybackPauseResume();
+  // What Record, Save and exit do to a playback before they go on.
+  void EndPlaybackForRecord();
+  void EndPlaybackForSave();
+  void EndPlaybackForExit();
 
   audio::CAviFile& engine_;
   RecorderServices services_;
