@@ -1,11 +1,15 @@
 // The player against the real sound server, with files as a user may find them in sounds/.
 // Skipped when no server can be reached.
 //
-// A null sink that nobody has played to for a while renders two-second blocks ahead, and a new
-// stream is only heard once the block under way has passed: the first sound of a test may come up
-// to two seconds late. The waits below allow for that; what is checked in time is measured from
-// moments the stream itself shows.
+// A null sink (the test server's speakers) that nobody listens to renders two-second blocks ahead,
+// and a new stream is only heard once the block under way has passed, unlike a sound card's sink,
+// which rewinds for it. Its monitor read at a short latency keeps its blocks short, as the test
+// environment does for its tone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -32,7 +36,32 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr double kIdleSinkDelay = 2.0;  // seconds; see above
+// Reads the default sink's monitor at a short latency while it lives (parec).
+class MonitorReader {
+ public:
+  MonitorReader() {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int null = ::open("/dev/null", O_WRONLY);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+      ::execlp("parec", "parec", "--latency-msec=10", "-d", "@DEFAULT_MONITOR@", nullptr);
+      ::_exit(127);
+    }
+    // The block under way when it started has to pass first.
+    std::this_thread::sleep_for(2500ms);
+  }
+  ~MonitorReader() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  MonitorReader(const MonitorReader&) = delete;
+  MonitorReader& operator=(const MonitorReader&) = delete;
+
+ private:
+  pid_t pid_ = -1;
+};
 
 // The end notice, as the player's thread gives it.
 class EndNotice {
@@ -96,7 +125,7 @@ std::string Wav(int channels, int rate, int bits, std::uint32_t data_bytes, std:
   return out;
 }
 
-class PulsePlayerTest : public ::testing::Test {
+class PulsePlayerFiles : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_ = std::filesystem::temp_directory_path() /
@@ -125,6 +154,14 @@ class PulsePlayerTest : public ::testing::Test {
   std::unique_ptr<Player> player_ = MakePulsePlayer();
 };
 
+// Tests that listen to the sound.
+class PulsePlayerTest : public PulsePlayerFiles {
+ protected:
+  static void SetUpTestSuite() { monitor_ = std::make_unique<MonitorReader>(); }
+  static void TearDownTestSuite() { monitor_.reset(); }
+  static inline std::unique_ptr<MonitorReader> monitor_;
+};
+
 TEST_F(PulsePlayerTest, EachFileIsReportedOnceItHasBeenHeardToItsEnd) {
   struct Case {
     const char* name;
@@ -144,7 +181,7 @@ TEST_F(PulsePlayerTest, EachFileIsReportedOnceItHasBeenHeardToItsEnd) {
     const auto start = Clock::now();
     PlayOrSkip(Write("current.wav", c.bytes), notice);
     ASSERT_TRUE(notice.Wait(std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(c.seconds + kIdleSinkDelay + 1.0))))
+        std::chrono::duration<double>(c.seconds + 1.0))))
         << "no end notice";
     const double took = std::chrono::duration<double>(notice.When() - start).count();
     EXPECT_GE(took, c.seconds - 0.05) << "reported before it can have been heard";
@@ -154,7 +191,7 @@ TEST_F(PulsePlayerTest, EachFileIsReportedOnceItHasBeenHeardToItsEnd) {
   }
 }
 
-TEST_F(PulsePlayerTest, FilesThatAreNoSoundAreRefusedWithoutANotice) {
+TEST_F(PulsePlayerFiles, FilesThatAreNoSoundAreRefusedWithoutANotice) {
   const std::string missing = (folder_ / "none.wav").string();
   const std::string text = Write("text.wav", "these are words, not sound");
   const std::string torn = Write("torn.wav", Wav(2, 44100, 16, 0, 0).substr(0, 30));
@@ -218,7 +255,7 @@ TEST_F(PulsePlayerTest, PauseHoldsTheEndBackAndResumeGoesOn) {
   EXPECT_LT(std::chrono::duration<double>(notice.When() - resumed).count(), 0.7);
 }
 
-TEST_F(PulsePlayerTest, NoServerMeansNoPlaybackAndNoHang) {
+TEST_F(PulsePlayerFiles, NoServerMeansNoPlaybackAndNoHang) {
   const char* saved = std::getenv("PULSE_SERVER");
   const std::string previous = saved ? saved : "";
   ::setenv("PULSE_SERVER", ("unix:" + (folder_ / "no-server").string()).c_str(), 1);
