@@ -511,8 +511,8 @@ bool Window::SetOpacity(float opacity) {
 int Window::RunModal() {
   auto& loop = UiLoop();
   // A dialog over another window belongs to it: the window manager keeps it above its owner.
-  if (Window* owner = InnermostModal(); owner && owner != this && native_ && !shown_ &&
-                                        options_.kind == WindowKind::kDialog)
+  if (Window* owner = InnermostModal();
+      owner && owner != this && native_ && !shown_ && options_.kind == WindowKind::kDialog)
     MakeModalDialogOf(native_->window, owner->native_->window);
   modal_ended_ = false;
   in_modal_loop_ = true;
@@ -774,7 +774,18 @@ void RunWhileModal(std::function<void()> work) {
     done = true;
     PostToUi([] {});
   });
-  while (!done) PumpOnce();
+  // The work may show another program's dialog; it belongs to the window under it.
+  SDL_Window* owner = nullptr;
+  for (auto it = loop.modal_stack.rbegin(); it != loop.modal_stack.rend() && !owner; ++it)
+    if (*it && (*it)->HasNative()) owner = SDL_GetWindowFromID((*it)->NativeId());
+  Uint64 next_adoption = 0;
+  while (!done) {
+    PumpOnce();
+    if (owner && NowMs() >= next_adoption) {
+      AdoptChildProcessWindows(owner);
+      next_adoption = NowMs() + 100;
+    }
+  }
   worker.join();
   std::erase(loop.modal_stack, nullptr);
 }
@@ -823,8 +834,7 @@ void ShowMessageBox(const std::string& title, const std::string& text, MessageIc
   box.numbuttons = 1;
   box.buttons = &ok;
   // Owned by the innermost open dialog, so a window manager keeps it above that dialog.
-  if (Window* owner = InnermostModal())
-    box.window = SDL_GetWindowFromID(owner->NativeId());
+  if (Window* owner = InnermostModal()) box.window = SDL_GetWindowFromID(owner->NativeId());
   int pressed = 0;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   if (SDL_ShowMessageBox(&box, &pressed) != 0) {
