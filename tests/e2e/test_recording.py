@@ -304,6 +304,7 @@ def test_save_onto_the_working_file_is_refused(voxtape):
     save_through_dialog(voxtape, str(working))
 
     box = vt.wait_until(lambda: message_boxes(voxtape), what="an error box")[0]
+    assert vt.transient_for(box) == voxtape.wid, "the error box does not belong to the recorder window"
     message = f"A sharing violation occurred while accessing {working}."
     vt.wait_until(lambda: message in voxtape.output(), timeout=5, what=f"the message {message!r}")
     assert working.read_bytes() == original
