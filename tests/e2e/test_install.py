@@ -164,6 +164,17 @@ def test_installed_program_records_into_the_user_data_folder_when_its_folder_is_
     assert not list(elsewhere.iterdir())
 
 
+def test_window_class_is_the_desktop_entrys_whatever_the_program_file_is_called(program_folder, tmp_path):
+    renamed = program_folder / "voxtape-0.1"
+    (program_folder / vt.program_path().name).rename(renamed)
+    program = vt.Program(renamed, log_dir=tmp_path / "logs")
+    try:
+        program.wait_window()
+        assert vt.window_property(program.wid, "WM_CLASS") == '"voxtape", "voxtape"'
+    finally:
+        program.kill()
+
+
 def test_package_holds_the_installed_tree_and_its_program_records(package, launch, tmp_path):
     listing = vt.run("dpkg-deb", "--contents", package).decode()
     paths = {line.split()[5].removeprefix("./") for line in listing.splitlines()}
