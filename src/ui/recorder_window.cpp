@@ -157,7 +157,8 @@ int CAudioRecorderDlg::DoModal() {
 void CAudioRecorderDlg::InitDialog() {
   SetTitle("Voxtape");
   LoadBackground(*this, "voxtape.bmp");
-  if (gfx::Surface icon; LoadSkinBitmapInto("microphoneOn.bmp", icon)) SetIcon(icon);
+  // The same picture as the desktop's launcher icon; its key colour is left see-through.
+  if (gfx::Surface icon; LoadSkinBitmapInto("appicon.bmp", icon)) SetIcon(icon, gfx::kWindowKey);
 
   for (const auto& b : kButtons) {
     CSkinButton& button = Button(b.id);

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -14,6 +16,9 @@
 
 namespace vt::win {
 namespace {
+
+// The class of every window (WM_CLASS), named in the desktop entry as StartupWMClass.
+constexpr char kWindowClass[] = "voxtape";
 
 struct Timer {
   TimerId id;
@@ -444,11 +449,13 @@ void Window::SetTitle(const std::string& title) {
   if (native_) SDL_SetWindowTitle(native_->window, title.c_str());
 }
 
-void Window::SetIcon(const Surface& icon) {
+void Window::SetIcon(const Surface& icon, gfx::Pixel key) {
   if (!native_ || icon.Empty()) return;
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<gfx::Pixel*>(icon.Row(0)),
-                                                      icon.Width(), icon.Height(), 32,
-                                                      icon.Width() * 4, SDL_PIXELFORMAT_RGB888);
+  std::vector<std::uint32_t> argb(icon.Pixels().size());
+  std::transform(icon.Pixels().begin(), icon.Pixels().end(), argb.begin(),
+                 [key](gfx::Pixel p) { return p == key ? 0u : (p | 0xFF000000u); });
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(argb.data(), icon.Width(), icon.Height(), 32,
+                                                      icon.Width() * 4, SDL_PIXELFORMAT_ARGB8888);
   if (!s) return;
   SDL_SetWindowIcon(native_->window, s);
   SDL_FreeSurface(s);
@@ -705,7 +712,14 @@ bool InitDisplay(std::string* error) {
   // Before SDL opens the display: SDL keeps the handler it finds and puts it back on closing,
   // when late errors of its second connection are still read.
   InstallXErrorHandler();
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+  // Every window's class (WM_CLASS) is the desktop entry's, whatever the program file is called,
+  // so the dock groups the windows under the launcher. SDL reads it from the environment (which a
+  // person may set) while it starts; the program's children do not inherit it.
+  const bool set_class = std::getenv("SDL_VIDEO_X11_WMCLASS") == nullptr &&
+                         setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 1) == 0;
+  const bool started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+  if (set_class) unsetenv("SDL_VIDEO_X11_WMCLASS");
+  if (!started) {
     if (error) *error = SDL_GetError();
     return false;
   }
