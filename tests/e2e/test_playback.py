@@ -154,7 +154,7 @@ def working_file(program: vt.Program) -> Path:
 
 def press(program: vt.Program, key: str) -> float:
     """Presses a key in the program's window; the moment it was sent (the middle of the call)."""
-    vt.focus(program.wid)
+    program.focus_by_click()
     before = time.monotonic()
     vt.xdotool("key", key)
     return (before + time.monotonic()) / 2

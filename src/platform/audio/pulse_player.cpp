@@ -12,8 +12,8 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <mutex>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/audio/player.h"
 
@@ -67,6 +67,8 @@ class Playback {
     return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
   }
   pa_cvolume Volume() const;
+  void ApplyVolume();
+  void Cork(bool cork);
   void CancelEnd();
   // The end notice, once per playback.
   void Report();
@@ -186,9 +188,10 @@ void Playback::ConnectStream() {
   attr.prebuf = static_cast<std::uint32_t>(-1);
   attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUsec, &spec_));
   attr.fragsize = static_cast<std::uint32_t>(-1);
-  auto flags = static_cast<pa_stream_flags_t>(
-      PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-  if (paused_) flags = static_cast<pa_stream_flags_t>(flags | PA_STREAM_START_CORKED);
+  // Corked until its volume is set (see OnStreamState).
+  const auto flags =
+      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                     PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_START_CORKED);
   const pa_cvolume volume = Volume();
   // The default sink: where the desktop sends sound now.
   if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, &volume, nullptr) < 0) Report();
@@ -196,8 +199,35 @@ void Playback::ConnectStream() {
 
 void Playback::OnStreamState(pa_stream* stream, void* self) {
   auto* playback = static_cast<Playback*>(self);
-  const pa_stream_state_t state = pa_stream_get_state(stream);
-  if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) playback->Report();
+  switch (pa_stream_get_state(stream)) {
+    case PA_STREAM_READY:
+      // Not every server takes the volume given with the connection (PipeWire's keeps its own);
+      // the server handles requests in order, so the stream is heard at this volume from its
+      // first sample.
+      playback->ApplyVolume();
+      if (!playback->paused_) playback->Cork(false);
+      break;
+    case PA_STREAM_FAILED:
+    case PA_STREAM_TERMINATED:
+      playback->Report();
+      break;
+    default:
+      break;
+  }
+}
+
+void Playback::ApplyVolume() {
+  const pa_cvolume volume = Volume();
+  if (pa_operation* op = pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_),
+                                                          &volume, nullptr, nullptr)) {
+    pa_operation_unref(op);
+  }
+}
+
+void Playback::Cork(bool cork) {
+  if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr)) {
+    pa_operation_unref(op);
+  }
 }
 
 void Playback::OnWritable(pa_stream*, size_t nbytes, void* self) {
@@ -288,11 +318,7 @@ void Playback::SetPaused(bool paused) {
   pa_threaded_mainloop_lock(mainloop_);
   paused_ = paused;
   // Corked, the server holds the stream where it is, buffer and all; a drain waits meanwhile.
-  if (StreamReady()) {
-    if (pa_operation* op = pa_stream_cork(stream_, paused ? 1 : 0, nullptr, nullptr)) {
-      pa_operation_unref(op);
-    }
-  }
+  if (StreamReady()) Cork(paused);
   pa_threaded_mainloop_unlock(mainloop_);
 }
 
@@ -314,13 +340,7 @@ void Playback::Rewind() {
 void Playback::SetVolume(double gain) {
   pa_threaded_mainloop_lock(mainloop_);
   gain_ = gain;
-  if (StreamReady()) {
-    const pa_cvolume volume = Volume();
-    if (pa_operation* op = pa_context_set_sink_input_volume(context_, pa_stream_get_index(stream_),
-                                                            &volume, nullptr, nullptr)) {
-      pa_operation_unref(op);
-    }
-  }
+  if (StreamReady()) ApplyVolume();
   pa_threaded_mainloop_unlock(mainloop_);
 }
 
