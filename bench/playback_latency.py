@@ -12,9 +12,11 @@ again; the keys go to the X server through XTEST from this process, so their mom
   Stop to silence:  from the Stop key to the last sample of the tone on the monitor
 
 The monitor's stream is placed in time by its least delayed block (the arrival time of each block
-of parec's output, less the samples up to its end): what is left is the monitor's own latency, a
-few milliseconds, which makes "Play to sound" a little longer and "Stop to silence" a little
-shorter than at the sink. Prints one line per run and the medians. Needs DISPLAY and a sound server:
+of parec's output, less the samples up to its end). A null sink mixes a block at once and the
+monitor hands it out then, up to one block ahead of the moments its samples stand for, so the
+figures are good to about one block of the sink (some 10 ms on PulseAudio at this latency, about
+20 ms with PipeWire's quantum) and a Stop can even come out a little negative. Prints one line
+per run, the medians and the largest values. Needs DISPLAY and a sound server:
 starts scripts/testenv when not inside one.
 """
 import os
