@@ -192,8 +192,9 @@ TEST_F(Playback_, RecordDuringAPausedPlaybackClosesThePlayerWithBothPausesCleare
     const SessionFlags& s = Session();
     at_close.push_back("recording_paused=" + std::to_string(s.recording_paused) +
                        " playback_paused=" + std::to_string(s.playback_paused) +
-                       " capturing=" + std::to_string(device_->IsStarted()));
+                       " capturing=" + std::to_string(device_ && device_->IsStarted()));
   });
+  device_ = nullptr;  // the last recording's device is gone; the next one is made by Record
   window_->OnRecordStop();
   EXPECT_EQ(at_close, std::vector<std::string>{"recording_paused=0 playback_paused=0 capturing=0"});
   EXPECT_EQ(Current(), State::kRecording);
