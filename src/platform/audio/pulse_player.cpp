@@ -21,10 +21,12 @@ namespace vt::audio {
 
 namespace {
 
-// The server keeps about this much ahead of what is heard: short, so Play and Stop are heard at
-// once, long enough that a busy machine does not starve the stream.
-constexpr pa_usec_t kTargetLatencyUsec = 40 * PA_USEC_PER_MSEC;
-constexpr pa_usec_t kRequestUsec = 10 * PA_USEC_PER_MSEC;
+// What is heard lags what the server mixes by the sink's own buffer, which the stream asks to
+// be as short as one request: Play and Stop are heard at once. Ahead of it the server holds a
+// longer queue of the file, so a busy machine that is late to refill it leaves no gap; Stop drops
+// the queue unheard.
+constexpr pa_usec_t kQueueUsec = 250 * PA_USEC_PER_MSEC;
+constexpr pa_usec_t kRequestUsec = 20 * PA_USEC_PER_MSEC;
 // A server that does not answer within this time counts as gone.
 constexpr pa_usec_t kConnectTimeoutUsec = 5 * PA_USEC_PER_SEC;
 
@@ -184,13 +186,13 @@ void Playback::ConnectStream() {
   pa_stream_set_write_callback(stream_, &OnWritable, this);
   pa_buffer_attr attr{};
   attr.maxlength = static_cast<std::uint32_t>(-1);
-  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kTargetLatencyUsec, &spec_));
+  attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(kQueueUsec, &spec_));
   attr.prebuf = static_cast<std::uint32_t>(-1);
   attr.minreq = static_cast<std::uint32_t>(pa_usec_to_bytes(kRequestUsec, &spec_));
   attr.fragsize = static_cast<std::uint32_t>(-1);
   // Corked until its volume is set (see OnStreamState).
   const auto flags =
-      static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+      static_cast<pa_stream_flags_t>(PA_STREAM_EARLY_REQUESTS | PA_STREAM_INTERPOLATE_TIMING |
                                      PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_START_CORKED);
   const pa_cvolume volume = Volume();
   // The default sink: where the desktop sends sound now.
