@@ -123,10 +123,10 @@ def main():
     play_ms, stop_ms = [], []
     for n, (play, stop) in enumerate(presses, 1):
         first = next((i for i in loud if base + i / RATE >= play - 0.05), None)
-        until = presses[n][0] if n < len(presses) else float("inf")
+        until = presses[n][0] - 0.1 if n < len(presses) else float("inf")
         during = [i for i in loud if stop - 0.05 <= base + i / RATE < until]
         if first is None or not during:
-            raise SystemExit(f"run {n}: no tone on the monitor around the keys")
+            raise SystemExit(f"run {n}: no tone on the monitor {'after Play' if first is None else 'at Stop'}")
         play_ms.append((base + first / RATE - play) * 1000)
         stop_ms.append((base + during[-1] / RATE - stop) * 1000)
         print(f"run {n:2}: Play to sound {play_ms[-1]:6.1f} ms   Stop to silence {stop_ms[-1]:6.1f} ms",
