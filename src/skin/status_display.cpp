@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <system_error>
@@ -127,8 +128,11 @@ ActivityBars PatternBars(std::int64_t epoch_seconds) {
 struct CStatusDisplay::Shared {
   std::mutex mutex;  // guards everything below that is not atomic
   std::condition_variable wake;
-  bool running = false;   // the thread should go on
-  bool finished = false;  // the thread has left its loop
+  // Each start of the thread is a new generation; a thread goes on only while it is the current
+  // one and running holds, so one that did not end in time never runs beside its successor.
+  std::uint64_t generation = 0;
+  bool running = false;
+  std::uint64_t finished = 0;  // the latest generation that has left its loop
   StatusInputs inputs;
   int date_order = 0;
   std::shared_ptr<const PlayerPosition> player;
@@ -160,8 +164,9 @@ void CStatusDisplay::StopWorker() {
   std::unique_lock lock(shared_->mutex);
   shared_->running = false;
   shared_->wake.notify_all();
+  const std::uint64_t generation = shared_->generation;
   const bool ended = shared_->wake.wait_for(lock, std::chrono::milliseconds(kStopWaitMs),
-                                            [this] { return shared_->finished; });
+                                            [&] { return shared_->finished == generation; });
   lock.unlock();
   if (ended) {
     worker_.join();
@@ -173,20 +178,10 @@ void CStatusDisplay::StopWorker() {
 
 int CStatusDisplay::LoadPanelSkin(int date_order) {
   StopWorker();
-  // A fresh shared state: a thread that did not end keeps the old one.
-  auto shared = std::make_shared<Shared>();
   {
     std::lock_guard lock(shared_->mutex);
-    shared->inputs = shared_->inputs;
-    shared->player = shared_->player;
-    shared->values = shared_->values;
+    shared_->date_order = date_order;
   }
-  shared->record_volume = shared_->record_volume.load();
-  shared->play_volume = shared_->play_volume.load();
-  shared_->panel = nullptr;
-  shared->panel = this;
-  shared->date_order = date_order;
-  shared_ = std::move(shared);
 
   loaded_ = false;
   glyphs_ = microphone_ = microphone_on_ = pause_ = pane_ = composed_ = gfx::Surface();
@@ -207,11 +202,19 @@ int CStatusDisplay::LoadPanelSkin(int date_order) {
   Invalidate();
 
   if (!shared_->inputs.run_worker) return 0;
-  shared_->running = true;
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard lock(shared_->mutex);
+    generation = ++shared_->generation;
+    shared_->running = true;
+  }
   try {
-    worker_ = std::thread(Worker, shared_);
+    worker_ = std::thread(Worker, shared_, generation);
   } catch (const std::system_error&) {
-    shared_->running = false;
+    {
+      std::lock_guard lock(shared_->mutex);
+      shared_->running = false;
+    }
     loaded_ = false;
     glyphs_ = microphone_ = microphone_on_ = pause_ = pane_ = gfx::Surface();
     return 2;
@@ -236,7 +239,7 @@ void CStatusDisplay::SetPlayerPosition(std::shared_ptr<const PlayerPosition> pos
 }
 
 void CStatusDisplay::RefreshValues() {
-  Refresh(*shared_, false);
+  Refresh(*shared_, std::nullopt);
 }
 
 DisplayValues CStatusDisplay::Values() const {
@@ -244,9 +247,11 @@ DisplayValues CStatusDisplay::Values() const {
   return shared_->values;
 }
 
-bool CStatusDisplay::Refresh(Shared& shared, bool as_worker) {
+bool CStatusDisplay::Refresh(Shared& shared, std::optional<std::uint64_t> worker) {
+  // A thread refreshes only while it is the current one and should run.
+  const auto stopped = [&] { return worker && (!shared.running || shared.generation != *worker); };
   std::unique_lock lock(shared.mutex);
-  if (as_worker && !shared.running) return false;
+  if (stopped()) return false;
   const StatusInputs& in = shared.inputs;
   DisplayValues v;
   v.session = in.session ? in.session() : SessionView{};
@@ -268,7 +273,7 @@ bool CStatusDisplay::Refresh(Shared& shared, bool as_worker) {
     lock.unlock();
     const std::string text = player ? player->PositionText() : std::string();
     lock.lock();
-    if (as_worker && !shared.running) return false;
+    if (stopped()) return false;
     v.time = PositionCells(text);
     v.volume = VolumeCells(shared.play_volume.load());
   }
@@ -276,11 +281,11 @@ bool CStatusDisplay::Refresh(Shared& shared, bool as_worker) {
   return true;
 }
 
-void CStatusDisplay::Worker(std::shared_ptr<Shared> shared) {
+void CStatusDisplay::Worker(std::shared_ptr<Shared> shared, std::uint64_t generation) {
   using Clock = std::chrono::steady_clock;
   const auto period = std::chrono::milliseconds(kRefreshMs);
   auto next = Clock::now();
-  while (Refresh(*shared, true)) {
+  while (Refresh(*shared, generation)) {
     if (!shared->repaint_posted.exchange(true)) {
       win::PostToUi([shared] {
         if (shared->panel) shared->panel->OnRefreshed();
@@ -290,11 +295,13 @@ void CStatusDisplay::Worker(std::shared_ptr<Shared> shared) {
     const auto now = Clock::now();
     if (next < now) next = now + period;  // fell behind: keep the period from here
     std::unique_lock lock(shared->mutex);
-    if (shared->wake.wait_until(lock, next, [&] { return !shared->running; })) break;
+    if (shared->wake.wait_until(
+            lock, next, [&] { return !shared->running || shared->generation != generation; }))
+      break;
   }
   {
     std::lock_guard lock(shared->mutex);
-    shared->finished = true;
+    shared->finished = std::max(shared->finished, generation);
   }
   shared->wake.notify_all();
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <thread>
@@ -144,13 +145,14 @@ class CStatusDisplay : public win::Control {
 
  private:
   struct Shared;
-  static bool Refresh(Shared& shared, bool as_worker);
-  static void Worker(std::shared_ptr<Shared> shared);
+  // worker: the generation of the thread that refreshes; none for a refresh of the panel's own.
+  static bool Refresh(Shared& shared, std::optional<std::uint64_t> worker);
+  static void Worker(std::shared_ptr<Shared> shared, std::uint64_t generation);
   void StopWorker();
   void SampleVolumes();
   void DrawCell(int x, int y, int digit);
 
-  std::shared_ptr<Shared> shared_;
+  const std::shared_ptr<Shared> shared_;
   std::thread worker_;
   std::function<int()> record_volume_;
   std::function<int()> play_volume_;
