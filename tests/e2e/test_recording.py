@@ -58,7 +58,7 @@ def working_file(program: vt.Program) -> Path:
 def press(program: vt.Program, key: str) -> float:
     """Presses a key in the program's window; returns the moment it was sent (the middle of the
     xdotool call, which takes a few milliseconds)."""
-    vt.focus(program.wid)
+    program.focus_by_click()
     before = time.monotonic()
     vt.xdotool("key", key)
     return (before + time.monotonic()) / 2
@@ -95,7 +95,7 @@ def save_through_dialog(program: vt.Program, typed: str):
     program.click(*SAVE)
     dialog = vt.wait_until(lambda: vt.find_windows(SAVE_DIALOG),
                            what="the save dialog after a click on Save")[0]
-    vt.focus(dialog)  # no window manager gives it the focus
+    vt.wait_focused(dialog)  # the window manager gives a new dialog the keyboard
     vt.xdotool("key", "--clearmodifiers", "ctrl+a")
     vt.type_text(typed)
 
@@ -207,6 +207,7 @@ def takes(program_path, tmp_path_factory) -> dict[Format, tuple[Path, float]]:
     return found
 
 
+@pytest.mark.pipewire
 @pytest.mark.parametrize("fmt", FORMATS, ids=str)
 def test_recording_in_each_format(takes, fmt):
     path, seconds = takes[fmt]
@@ -217,6 +218,7 @@ def test_recording_in_each_format(takes, fmt):
     assert_tone_throughout(wav)
 
 
+@pytest.mark.pipewire
 def test_pause_leaves_out_only_the_paused_time(voxtape):
     start = press(voxtape, "F5")
     time.sleep(2)
@@ -234,6 +236,7 @@ def test_pause_leaves_out_only_the_paused_time(voxtape):
     assert_tone_throughout(wav, cuts=1)
 
 
+@pytest.mark.pipewire
 @pytest.mark.parametrize("sig,seconds", [(signal.SIGTERM, 2.5), (signal.SIGKILL, 5.5)],
                          ids=["SIGTERM", "SIGKILL"])
 def test_ended_during_a_recording_leaves_a_valid_file(voxtape, sig, seconds):
@@ -301,6 +304,7 @@ def test_save_onto_the_working_file_is_refused(voxtape):
     save_through_dialog(voxtape, str(working))
 
     box = vt.wait_until(lambda: message_boxes(voxtape), what="an error box")[0]
+    assert vt.transient_for(box) == voxtape.wid, "the error box does not belong to the recorder window"
     message = f"A sharing violation occurred while accessing {working}."
     vt.wait_until(lambda: message in voxtape.output(), timeout=5, what=f"the message {message!r}")
     assert working.read_bytes() == original

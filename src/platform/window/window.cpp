@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -14,6 +16,9 @@
 
 namespace vt::win {
 namespace {
+
+// The class of every window (WM_CLASS), named in the desktop entry as StartupWMClass.
+constexpr char kWindowClass[] = "voxtape";
 
 struct Timer {
   TimerId id;
@@ -480,11 +485,13 @@ void Window::SetTitle(const std::string& title) {
   if (native_) SDL_SetWindowTitle(native_->window, title.c_str());
 }
 
-void Window::SetIcon(const Surface& icon) {
+void Window::SetIcon(const Surface& icon, gfx::Pixel key) {
   if (!native_ || icon.Empty()) return;
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<gfx::Pixel*>(icon.Row(0)),
-                                                      icon.Width(), icon.Height(), 32,
-                                                      icon.Width() * 4, SDL_PIXELFORMAT_RGB888);
+  std::vector<std::uint32_t> argb(icon.Pixels().size());
+  std::transform(icon.Pixels().begin(), icon.Pixels().end(), argb.begin(),
+                 [key](gfx::Pixel p) { return p == key ? 0u : (p | 0xFF000000u); });
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(argb.data(), icon.Width(), icon.Height(), 32,
+                                                      icon.Width() * 4, SDL_PIXELFORMAT_ARGB8888);
   if (!s) return;
   SDL_SetWindowIcon(native_->window, s);
   SDL_FreeSurface(s);
@@ -547,8 +554,8 @@ bool Window::SetOpacity(float opacity) {
 int Window::RunModal() {
   auto& loop = UiLoop();
   // A dialog over another window belongs to it: the window manager keeps it above its owner.
-  if (Window* owner = InnermostModal(); owner && owner != this && native_ && !shown_ &&
-                                        options_.kind == WindowKind::kDialog)
+  if (Window* owner = InnermostModal();
+      owner && owner != this && native_ && !shown_ && options_.kind == WindowKind::kDialog)
     MakeModalDialogOf(native_->window, owner->native_->window);
   modal_ended_ = false;
   in_modal_loop_ = true;
@@ -741,7 +748,14 @@ bool InitDisplay(std::string* error) {
   // Before SDL opens the display: SDL keeps the handler it finds and puts it back on closing,
   // when late errors of its second connection are still read.
   InstallXErrorHandler();
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+  // Every window's class (WM_CLASS) is the desktop entry's, whatever the program file is called,
+  // so the dock groups the windows under the launcher. SDL reads it from the environment (which a
+  // person may set) while it starts; the program's children do not inherit it.
+  const bool set_class = std::getenv("SDL_VIDEO_X11_WMCLASS") == nullptr &&
+                         setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 1) == 0;
+  const bool started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+  if (set_class) unsetenv("SDL_VIDEO_X11_WMCLASS");
+  if (!started) {
     if (error) *error = SDL_GetError();
     return false;
   }
@@ -810,7 +824,18 @@ void RunWhileModal(std::function<void()> work) {
     done = true;
     PostToUi([] {});
   });
-  while (!done) PumpOnce();
+  // The work may show another program's dialog; it belongs to the window under it.
+  SDL_Window* owner = nullptr;
+  for (auto it = loop.modal_stack.rbegin(); it != loop.modal_stack.rend() && !owner; ++it)
+    if (*it && (*it)->HasNative()) owner = SDL_GetWindowFromID((*it)->NativeId());
+  Uint64 next_adoption = 0;
+  while (!done) {
+    PumpOnce();
+    if (owner && NowMs() >= next_adoption) {
+      AdoptChildProcessWindows(owner);
+      next_adoption = NowMs() + 100;
+    }
+  }
   worker.join();
   std::erase(loop.modal_stack, nullptr);
 }
@@ -859,8 +884,7 @@ void ShowMessageBox(const std::string& title, const std::string& text, MessageIc
   box.numbuttons = 1;
   box.buttons = &ok;
   // Owned by the innermost open dialog, so a window manager keeps it above that dialog.
-  if (Window* owner = InnermostModal())
-    box.window = SDL_GetWindowFromID(owner->NativeId());
+  if (Window* owner = InnermostModal()) box.window = SDL_GetWindowFromID(owner->NativeId());
   int pressed = 0;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   if (SDL_ShowMessageBox(&box, &pressed) != 0) {

@@ -153,7 +153,8 @@ class Window {
 
   const std::string& Title() const { return options_.title; }
   void SetTitle(const std::string& title);
-  void SetIcon(const Surface& icon);
+  // Pixels of colour `key` are transparent in the icon.
+  void SetIcon(const Surface& icon, gfx::Pixel key);
   Size ClientSize() const { return options_.size; }
   void SetClientSize(Size size);
   Point ScreenPosition() const;
