@@ -252,7 +252,7 @@ TEST_F(CaptureEngineTest, DeviceThatFailsMidRecordingKeepsWhatItCaptured) {
 TEST_F(CaptureEngineTest, WritingStopsWhenTheFileIsFull) {
   CAviFile engine(factory_, 1'000'000);
   std::atomic<int> files_full{0};
-  engine.SetFileFullCallback([&] { ++files_full; });
+  engine.SetFailureCallback([&] { ++files_full; });
   engine.SetFormatChoice(kStereo8k16);
   ASSERT_FALSE(engine.OpenWaveFile(path_));
   ASSERT_FALSE(engine.OpenCaptureDevice());
