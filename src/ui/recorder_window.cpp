@@ -96,7 +96,9 @@ RecorderServices RecorderServices::Desktop() {
   };
   services.choose_save_file = [] {
     std::optional<std::string> chosen;
-    win::RunWhileModal([&chosen] { chosen = sys::ChooseSaveFile("Save Sound As"); });
+    const unsigned long parent = win::ModalOwnerX11Id();
+    win::RunWhileModal(
+        [&chosen, parent] { chosen = sys::ChooseSaveFile("Save Sound As", parent); });
     return chosen;
   };
   services.open_help = [](const std::string& page) { sys::StartDetached({"xdg-open", page}); };
@@ -157,7 +159,8 @@ int CAudioRecorderDlg::DoModal() {
 void CAudioRecorderDlg::InitDialog() {
   SetTitle("Voxtape");
   LoadBackground(*this, "voxtape.bmp");
-  if (gfx::Surface icon; LoadSkinBitmapInto("microphoneOn.bmp", icon)) SetIcon(icon);
+  // The same picture as the desktop's launcher icon; its key colour is left see-through.
+  if (gfx::Surface icon; LoadSkinBitmapInto("appicon.bmp", icon)) SetIcon(icon, gfx::kWindowKey);
 
   for (const auto& b : kButtons) {
     CSkinButton& button = Button(b.id);

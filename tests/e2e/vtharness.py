@@ -17,6 +17,8 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 WINDOW_TITLE = "Voxtape"
+# A spot of the main window's background with nothing on it, where a click only gives the keyboard.
+MAIN_BACKGROUND = (130, 45)
 # The colour that skin images leave transparent in windows and buttons.
 KEY_RGB = (2, 1, 255)
 # Long enough for a loaded 2-core machine, short enough that a hung program fails the test.
@@ -88,6 +90,22 @@ def find_windows(name: str = f"^{WINDOW_TITLE}$", pid: int | None = None, visibl
     return wids
 
 
+def message_boxes(exclude: int | None = None) -> list[int]:
+    """The program's shown message boxes: titled "voxtape", its name in lower case, unlike its main
+    window. They come from a connection of their own without a process id, and xdotool's search
+    does not match their UTF-8 titles, so the window tree is read instead."""
+    out = run("xwininfo", "-root", "-tree", check=False).decode()
+    found = []
+    for m in re.finditer(r"^\s*(0x[0-9a-f]+) \"voxtape\"", out, re.M):
+        wid = int(m.group(1), 16)
+        if wid == exclude:
+            continue
+        state = run("xwininfo", "-id", wid, check=False).decode()
+        if "IsViewable" in state:
+            found.append(wid)
+    return found
+
+
 def window_pid(wid: int) -> int | None:
     out = xdotool("getwindowpid", wid, check=False).strip()
     return int(out) if out.isdigit() else None
@@ -126,8 +144,36 @@ def window_property(wid: int, name: str) -> str | None:
     return out.split("=", 1)[1].strip() if "=" in out else None
 
 
+def transient_for(wid: int) -> int | None:
+    """The window this one belongs to (WM_TRANSIENT_FOR), or None."""
+    out = run("xprop", "-id", wid, "WM_TRANSIENT_FOR", check=False).decode()
+    m = re.search(r"window id # (0x[0-9a-f]+)", out)
+    return int(m.group(1), 16) if m else None
+
+
+def stacking() -> list[int]:
+    """The managed windows from the bottom of the stack to the top, as the window manager tells."""
+    out = run("xprop", "-root", "_NET_CLIENT_LIST_STACKING", check=False).decode()
+    return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+
 def focus(wid: int):
+    """Gives a window the keyboard behind the window manager's back. Only for windows of other
+    programs that a person would click into (the save dialog's name field); the program's own windows
+    get the keyboard as a person gives it, by a click (Program.focus_by_click)."""
     xdotool("windowfocus", "--sync", wid)
+
+
+def focused_window() -> int | None:
+    out = xdotool("getwindowfocus", check=False).strip()
+    return int(out) if out.isdigit() else None
+
+
+def wait_focused(wid: int, timeout: float = 5):
+    """Waits until the window has the keyboard (a dialog gets it from the window manager when it
+    appears)."""
+    wait_until(lambda: focused_window() == wid, timeout=timeout, interval=0.02,
+               what=f"window {wid} to have the keyboard (it is with {focused_window()})")
 
 
 def tip_windows(pid: int) -> list[int]:
@@ -175,10 +221,11 @@ def close_request(wid: int):
 
 
 def press_keys(*keys: str, wid: int | None = None):
-    """Key presses (xdotool key names: F5, Return, Escape, Left ...) as real input events; with wid,
-    that window gets the focus first (no window manager gives it one)."""
+    """Key presses (xdotool key names: F5, Return, Escape, Left ...) as real input events to whichever
+    window has the keyboard, as a person types; with wid, that window must have it first (a dialog is
+    given it when it appears; this does not hand it over)."""
     if wid is not None:
-        focus(wid)
+        wait_focused(wid)
     xdotool("key", "--clearmodifiers", *keys)
 
 
@@ -546,9 +593,20 @@ class Program:
         finally:
             xdotool("mouseup", button)
 
-    def key(self, *keys: str, wid: int | None = None):
-        """Presses keys with the window focused."""
-        press_keys(*keys, wid=self._wid(wid))
+    def focus_by_click(self, wid: int | None = None, at: tuple[int, int] = MAIN_BACKGROUND):
+        """Gives the window the keyboard as a person does, by a click on its background (which moves
+        nothing), unless it has it already."""
+        wid = self._wid(wid)
+        if focused_window() == wid:
+            return
+        self.click(*at, wid=wid)
+        wait_focused(wid)
+
+    def key(self, *keys: str, wid: int | None = None, at: tuple[int, int] = MAIN_BACKGROUND):
+        """Presses keys in the window, first clicked into as a person would when it does not have
+        the keyboard."""
+        self.focus_by_click(wid, at)
+        xdotool("key", "--clearmodifiers", *keys)
 
 
 def wait_for_file(path: Path | str, timeout: float = TIMEOUT) -> Path:
@@ -617,3 +675,75 @@ def wait_file_complete(path: Path | str, timeout: float = TIMEOUT) -> Path:
     """Waits until the file exists and its writer has let go of it."""
     return wait_until(lambda: Path(path) if file_unlocked(path) else None, timeout,
                       what=f"{path} complete (not held by its writer)")
+
+
+@dataclass
+class ToneReport:
+    """How a recording of a steady sine held up, block by block. A gap in the source shows as a quiet
+    stretch (the server plays silence while the tone's player is late); a loss or repeat in the
+    recorder shows as a jump of the tone's phase with the tone present on both sides."""
+
+    frequency: float  # measured from the phase's steady advance
+    source_gaps: list[float]  # starts (s) of blocks where the tone was missing
+    recorder_jumps: list[float]  # moments (s) where the phase jumped with no gap in the source
+
+    def problems(self, allowed_jumps: int = 0) -> list[str]:
+        found = []
+        if self.source_gaps:
+            found.append(f"the test tone itself was missing at {len(self.source_gaps)} blocks, "
+                         f"the first at {self.source_gaps[:5]} s (a fault of the test bed's source)")
+        if len(self.recorder_jumps) > allowed_jumps:
+            found.append(f"the recording lost or repeated sound at {self.recorder_jumps[:5]} s "
+                         f"(the tone's phase jumps; {allowed_jumps} cut(s) expected)")
+        return found
+
+
+def tone_report(wav: Wav, hz: float = 440.0, block_seconds: float = 0.02) -> ToneReport:
+    """Measures a recording of a half-scale sine of hz (first channel) in blocks: its amplitude and
+    its phase against a reference that runs on with the sample count."""
+    import cmath
+    import math
+
+    size = max(8, int(wav.rate * block_seconds))
+    step = 2 * math.pi * hz / wav.rate
+    reference = [cmath.exp(-1j * step * n) for n in range(len(wav.samples))]
+    full = 128 if wav.sample_width == 1 else 32768
+    blocks = []  # (start seconds, phasor or None when the tone is missing)
+    for start in range(0, len(wav.samples) - size + 1, size):
+        acc = sum(s * r for s, r in zip(wav.samples[start:start + size], reference[start:start + size]))
+        amplitude = 2 * abs(acc) / size
+        blocks.append((start / wav.rate, acc if amplitude >= full / 8 else None))
+    # Quiet stretches, to the few milliseconds: windows longer than the tone's period whose peak
+    # stays below half of the tone's.
+    window = max(2, int(wav.rate * 0.005))
+    gaps = [round(start / wav.rate, 3) for start in range(0, len(wav.samples) - window + 1, window)
+            if max(abs(v) for v in wav.samples[start:start + window]) < full / 4]
+    # A stream may open with a few milliseconds of silence while the server's resampler fills
+    # (PipeWire does): quiet at the very start, up to 50 ms, is that, not a gap of the source.
+    leading = 0
+    while leading < len(gaps) and abs(gaps[leading] - leading * window / wav.rate) < 1e-3 \
+            and gaps[leading] < 0.05:
+        leading += 1
+    gaps = gaps[leading:]
+
+    def wrap(a):
+        return (a + math.pi) % (2 * math.pi) - math.pi
+
+    # Phase advance between neighbouring blocks with the tone; steady for a continuous recording.
+    advances = [(blocks[k + 1][0], wrap(cmath.phase(blocks[k + 1][1]) - cmath.phase(blocks[k][1])),
+                 k + 1)
+                for k in range(len(blocks) - 1) if blocks[k][1] is not None and blocks[k + 1][1] is not None]
+    if not advances:
+        return ToneReport(0.0, gaps, [])
+    steady = sorted(a for _, a, _ in advances)[len(advances) // 2]
+    frequency = hz + steady / (2 * math.pi * size / wav.rate)
+    # A jump inside a block splits over two advances: look at each and at neighbouring pairs.
+    deviations = [(t, wrap(a - steady), k) for t, a, k in advances]
+    jumps = []
+    for i, (t, d, k) in enumerate(deviations):
+        pair = d + deviations[i + 1][1] if i + 1 < len(deviations) and deviations[i + 1][2] == k + 1 else d
+        if abs(wrap(d)) > 0.3 or abs(wrap(pair)) > 0.3:
+            near_gap = any(abs(g - t) <= 3 * block_seconds for g in gaps)
+            if not near_gap and not (jumps and t - jumps[-1] <= 3 * block_seconds):
+                jumps.append(round(t, 3))
+    return ToneReport(frequency, gaps, jumps)

@@ -92,6 +92,8 @@ class Control {
   virtual void OnMouseMove(Point) {}
   virtual void OnMouseLeave() {}
   virtual void OnKeyDown(Key) {}
+  // The wheel turned over the control: steps > 0 away from the user (up), < 0 towards.
+  virtual void OnMouseWheel(Point, int /*steps*/) {}
   virtual void OnFocusChanged(bool) {}
   virtual bool TakesFocus() const { return false; }
   virtual bool WantsHandCursor() const { return false; }
@@ -147,7 +149,8 @@ class Window {
 
   const std::string& Title() const { return options_.title; }
   void SetTitle(const std::string& title);
-  void SetIcon(const Surface& icon);
+  // Pixels of colour `key` are transparent in the icon.
+  void SetIcon(const Surface& icon, gfx::Pixel key);
   Size ClientSize() const { return options_.size; }
   void SetClientSize(Size size);
   Point ScreenPosition() const;
@@ -176,6 +179,9 @@ class Window {
   Control* FocusedControl() const { return focused_; }
   void SetFocus(Control* control);
   bool IsActive() const;
+  // The window has the keyboard (a window that exists only in memory counts as having it until
+  // told otherwise).
+  bool HasKeyboard() const { return keyboard_; }
 
   // Routes a control's command (a click) to the window's command table.
   void Command(int control_id) { OnCommand(control_id); }
@@ -186,14 +192,22 @@ class Window {
   void DispatchMouseMove(Point client);
   void DispatchMouseLeave();
   void DispatchKeyDown(KeyStroke key);
+  void DispatchMouseWheel(Point client, int steps);
+  void DispatchKeyboardFocus(bool has_keyboard);
+  void DispatchWindowManagerDrag();
   void DispatchCloseRequest() { OnCloseRequest(); }
   void PresentIfDirty();
   void MarkNativeGone();
   unsigned NativeId() const;
   bool ModalEnded() const { return modal_ended_; }
 
-  // Drag the window by its background (set by windows that move with the pointer).
-  void SetDraggable(bool draggable) { draggable_ = draggable; }
+  // Drag the window by its background (set by windows that move with the pointer). Where a
+  // window manager runs, it moves the window; otherwise the window follows the pointer itself.
+  void SetDraggable(bool draggable);
+  // Whether a press at this client point starts a drag of the window.
+  bool DragsAt(Point client) const;
+  // The X window id of the native window, 0 without one (for helpers that take a parent window).
+  unsigned long X11WindowId() const;
 
  protected:
   // Paints the background of the back buffer (the erase step).
@@ -226,6 +240,7 @@ class Window {
   Control* focused_ = nullptr;
   bool draggable_ = false;
   bool dragging_ = false;
+  bool keyboard_ = true;
   Point last_pointer_{-1, -1};
   bool pointer_inside_ = false;
   Point drag_pointer_start_;
@@ -272,11 +287,16 @@ void SetKeyFilter(std::function<bool(Window* active, KeyStroke key)> filter);
 void RegisterCursor(Cursor kind, const CursorImage& image);
 
 enum class MessageIcon { kWarning, kError };
-// A message box with one OK button (Enter and Escape close it); falls back to standard error
-// when there is no display.
+// A message box with one OK button (Enter and Escape close it), owned by the innermost open
+// dialog so it stays above it; falls back to standard error when there is no display.
 void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon);
 
 // True when a compositing manager runs on the display, so windows can be translucent.
 bool CompositingManagerRunning();
+// True when a window manager runs on the display (it then moves and stacks the windows).
+bool WindowManagerRunning();
+// The X window id of the innermost open dialog, 0 when there is none: the parent for dialogs of
+// other programs (the save dialog).
+unsigned long ModalOwnerX11Id();
 
 }  // namespace vt::win
