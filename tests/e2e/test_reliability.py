@@ -5,7 +5,6 @@ message box while the window goes back to the Record face, with the file complet
 from __future__ import annotations
 
 import os
-import re
 import shutil
 import signal
 import struct
@@ -37,11 +36,7 @@ def sound_server(action: str):
 
 
 def message_boxes(program: vt.Program) -> list[int]:
-    """The program's message boxes: windows titled with its name in lower case. (xdotool's search does not
-    see them: their WM_NAME is UTF-8 text; xwininfo reads it.)"""
-    out = vt.run("xwininfo", "-root", "-tree").decode(errors="replace")
-    found = re.findall(r'^\s*(0x[0-9a-f]+) "voxtape":', out, re.MULTILINE)
-    return [int(w, 16) for w in found if int(w, 16) != program.wid]
+    return vt.message_boxes(exclude=program.wid)
 
 
 def record_face(program: vt.Program) -> bytes:
@@ -86,6 +81,7 @@ def restart_pulse():
 # Killed while recording
 
 
+@pytest.mark.pipewire
 @pytest.mark.parametrize("fmt", [Format(1, 8000, 8), Format(2, 44100, 16)], ids=str)
 def test_killed_program_loses_at_most_half_a_second(voxtape, fmt):
     """Buffers of 15 s (8 kHz mono 8-bit) and 3.75 s (44.1 kHz stereo 16-bit): the sound reaches the file
@@ -148,6 +144,7 @@ def test_record_without_a_sound_server_says_so(launch, tmp_path):
     assert program.running
 
 
+@pytest.mark.pipewire
 def test_sound_server_lost_in_the_middle(voxtape, restart_pulse):
     idle = record_face(voxtape)
     start = press(voxtape, "F5")
@@ -155,6 +152,7 @@ def test_sound_server_lost_in_the_middle(voxtape, restart_pulse):
     killed = time.monotonic()
     sound_server("kill-pulse")
     box = wait_message(voxtape, "The sound server stopped during the recording")
+    assert vt.transient_for(box) == voxtape.wid, "the message does not belong to the recorder window"
     assert_idle_face(voxtape, idle)
     path = working_file(voxtape)
     assert vt.file_unlocked(path), "the file is still held after the failure"
