@@ -6,6 +6,7 @@
 #include "platform/sys/sys.h"
 #include "skin/skin_archive.h"
 #include "skin/skin_picture.h"
+#include "skin/status_display.h"
 #include "ui/exit_confirm.h"
 #include "ui/recording_errors.h"
 #include "ui/save_recording.h"
@@ -72,6 +73,20 @@ const SliderSetup kSliders[] = {
     {CAudioRecorderDlg::kPlayVolume, {164, 546, 219, 27}},
 };
 
+// What the display reads from its refresh thread.
+StatusInputs DisplayInputs(audio::CAviFile& engine) {
+  StatusInputs inputs;
+  inputs.session = [] {
+    const SessionFlags& s = Session();
+    return SessionView{s.recording.load() != 0, s.recording_paused.load() != 0,
+                       s.playing.load() != 0, s.playback_paused.load() != 0};
+  };
+  inputs.advance_elapsed = [](bool paused) { return Timing().Advance(paused); };
+  // The engine lives as long as the process.
+  inputs.latest_sound = [&engine] { return engine.LatestCaptureBuffer().bytes; };
+  return inputs;
+}
+
 std::size_t LabelSlot(CAudioRecorderDlg::ControlId id) {
   for (std::size_t i = 0; i < std::size(kButtons); ++i)
     if (kButtons[i].id == id) return i;
@@ -114,7 +129,8 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
       services_(std::move(services)) {
   // Controls in the order they lie on top of one another: frames first, buttons last.
   Add(std::make_unique<CSkinPicture>(kSourceFrame, false))->SetBounds(kSourceFrameRect);
-  Add(std::make_unique<CSkinPicture>(kDisplay, true))->SetBounds(kDisplayRect);
+  display_ = Add(std::make_unique<CStatusDisplay>(kDisplay, DisplayInputs(engine_)));
+  display_->SetBounds(kDisplayRect);
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i] = Add(std::make_unique<CRadioButton>(kRadios[i].id));
     radios_[i]->SetGroup(kRadios[i].group);
@@ -178,7 +194,6 @@ void CAudioRecorderDlg::InitDialog() {
     return Session().recording_paused.load() != 0 || Session().playback_paused.load() != 0;
   });
 
-  static_cast<CSkinPicture*>(FindControl(kDisplay))->LoadImage("pane.bmp");
   static_cast<CSkinPicture*>(FindControl(kSourceFrame))->LoadImage("recorderoptions.bmp");
 
   for (const auto& s : kSliders) {
@@ -189,6 +204,10 @@ void CAudioRecorderDlg::InitDialog() {
     slider.SetTickFrequency(1);
     slider.SetPos(100);
   }
+
+  display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
+                             [this] { return play_volume_->GetPos(); });
+  display_->LoadPanelSkin(0);  // day first; without its images the panel shows the skin beneath
 
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i]->SetOnChoose([this](CRadioButton& radio) { OnFormatRadio(radio); });
@@ -277,6 +296,8 @@ bool CAudioRecorderDlg::WorkingFileReadable() const {
 
 void CAudioRecorderDlg::StartRecording() {
   SessionFlags& session = Session();
+  // Before the flag, so the display never shows the last recording's time for this one.
+  Timing().Reset();
   session.recording = 1;
   Button(kPause).Invalidate();
   SetFormatRadiosEnabled(false);
@@ -354,14 +375,17 @@ void CAudioRecorderDlg::OnRecordStop() {
 void CAudioRecorderDlg::OnPauseResume() {
   SessionFlags& session = Session();
   if (!session.recording) return;  // the playback half comes with the player
-  session.recording_paused = 1 - session.recording_paused;
-  if (session.recording_paused) {
-    engine_.PauseCapture();
+  // The time stops before the flag says paused and goes on after it says running, so the display's
+  // refresh never counts a moment twice.
+  if (!session.recording_paused) {
     Timing().Pause();
+    session.recording_paused = 1;
+    engine_.PauseCapture();
     SetButtonTexts(kPause, "Resume", "Resume recording");
   } else {
-    engine_.ResumeCapture();
+    session.recording_paused = 0;
     Timing().Resume();
+    engine_.ResumeCapture();
     SetButtonTexts(kPause, "Pause", "Pause recording");
   }
   Button(kPause).Invalidate();

@@ -14,6 +14,7 @@
 #include "skin/radio_button.h"
 #include "skin/skin_background.h"
 #include "skin/skin_button.h"
+#include "skin/status_display.h"
 
 namespace vt {
 
@@ -85,6 +86,8 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   CRadioButton& Radio(ControlId id) const;
   CCoolSlider& RecordVolume() const { return *record_volume_; }
   CCoolSlider& PlayVolume() const { return *play_volume_; }
+  // The display panel; playback hands it the player's position (SetPlayerPosition).
+  CStatusDisplay& Display() const { return *display_; }
   // The label a button carries (not drawn; its face shows the words).
   std::string ButtonLabel(ControlId id) const;
 
@@ -116,6 +119,7 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   std::array<CRadioButton*, 8> radios_{};
   CCoolSlider* record_volume_ = nullptr;
   CCoolSlider* play_volume_ = nullptr;
+  CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
   // Lets events posted by other threads find out whether this window still exists.
   std::shared_ptr<char> alive_ = std::make_shared<char>();
