@@ -161,9 +161,9 @@ def channel_faults(path: Path) -> str:
         part = samples[start * channels:(start + size) * channels]
         left = vt.dominant_frequency(list(part[0::2]), rate)
         right = vt.dominant_frequency(list(part[1::2]), rate)
-        if left > 1500 or right > 1500:
+        if left > 1000 or right > 2000:
             noise += 1
-        elif abs(left - 880) < 88 and abs(right - 440) < 44:
+        elif 0.4 <= right / max(left, 1) <= 0.6:
             swapped += 1
         elif abs(left - 440) > 44 or abs(right - 880) > 88:
             off += 1
@@ -262,9 +262,11 @@ def server_trials(base: Path, trials: int, rng: random.Random):
 def two_tone():
     module = vt.pactl("load-module", "module-null-sink", "sink_name=lr",
                       "sink_properties=device.description=LeftRight").strip()
-    tone = subprocess.Popen("sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 3600 sine 440 sine 880 "
-                            "vol 0.5 | pacat --latency-msec=20 --rate=44100 --channels=2 --format=s16le -d lr",
-                            shell=True, start_new_session=True, stderr=subprocess.DEVNULL)
+    realtime = "chrt -f 10 " if subprocess.run(["chrt", "-f", "10", "true"], capture_output=True).returncode == 0 \
+        else ""
+    tone = subprocess.Popen(f"{realtime}sh -c 'sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 3600 sine 440 "
+                            "sine 880 vol 0.5 | exec pacat --latency-msec=500 --rate=44100 --channels=2 "
+                            "--format=s16le -d lr'", shell=True, start_new_session=True, stderr=subprocess.DEVNULL)
     reader = subprocess.Popen(["parec", "--latency-msec=20", "-d", "lr.monitor"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, start_new_session=True)
     time.sleep(2)

@@ -204,9 +204,13 @@ def two_tone_source():
     the two sines play into. Gives the source name (for PULSE_SOURCE)."""
     module = vt.pactl("load-module", "module-null-sink", "sink_name=lr",
                       "sink_properties=device.description=LeftRight").strip()
-    tone = subprocess.Popen("sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 600 sine 440 sine 880 "
-                            "vol 0.5 | pacat --latency-msec=20 --rate=44100 --channels=2 --format=s16le -d lr",
-                            shell=True, start_new_session=True, stderr=subprocess.DEVNULL)
+    # Played as the environment plays its own tone, so that a busy machine does not break it up: half a
+    # second queued at the server, at real-time priority where that is allowed.
+    realtime = "chrt -f 10 " if subprocess.run(["chrt", "-f", "10", "true"], capture_output=True).returncode == 0 \
+        else ""
+    tone = subprocess.Popen(f"{realtime}sh -c 'sox -q -n -t raw -r 44100 -c 2 -b 16 -e signed - synth 600 sine 440 "
+                            "sine 880 vol 0.5 | exec pacat --latency-msec=500 --rate=44100 --channels=2 "
+                            "--format=s16le -d lr'", shell=True, start_new_session=True, stderr=subprocess.DEVNULL)
     reader = subprocess.Popen(["parec", "--latency-msec=20", "-d", "lr.monitor"], stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL)
     time.sleep(2)  # the pipe's first seconds come in bursts
@@ -262,10 +266,14 @@ def test_disk_full_stops_the_recording_with_a_message_and_no_noise(mounts, launc
     header, wav = check_wav(path)
     assert (header.channels, header.rate, header.bits) == (2, 22050, 16)
     assert 2.0 <= wav.duration <= full - start, f"{wav.duration:.3f} s kept, the disk full after {full - start:.3f} s"
-    # Shifted by half a frame, 16-bit samples turn into full-scale noise (thousands of crossings a second)
-    # or the channels swap; a short gap in the test tone only bends one window's estimate a little.
-    wrong = [(round(t, 2), round(left), round(right)) for t, left, right in channel_frequencies(path)
-             if abs(left - 440) > 44 or abs(right - 880) > 88]
+    # Shifted by part of a frame, 16-bit samples turn into full-scale noise (thousands of crossings a
+    # second) or the channels swap (right at half the left's frequency). A gap in the test tone bends a
+    # window's estimate for both channels alike, so the right stays at twice the left.
+    windows = channel_frequencies(path)
+    wrong = [(round(t, 2), round(left), round(right)) for t, left, right in windows
+             if left > 1000 or right > 2000 or not 1.8 <= right / max(left, 1) <= 2.2]
+    steady = [w for w in windows if abs(w[1] - 440) <= 22 and abs(w[2] - 880) <= 44]
+    assert len(steady) >= 0.8 * len(windows), f"the tone is off in {len(windows) - len(steady)} windows"
     assert not wrong, f"noise or swapped channels at (s, left Hz, right Hz) {wrong[:5]}"
 
     # With room again, the next recording works.
