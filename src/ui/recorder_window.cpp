@@ -8,8 +8,10 @@
 #include "skin/skin_picture.h"
 #include "skin/status_display.h"
 #include "ui/exit_confirm.h"
+#include "ui/recording_errors.h"
 #include "ui/save_recording.h"
 #include "ui/session_state.h"
+#include "ui/sounds_folder.h"
 
 namespace vt {
 namespace {
@@ -303,37 +305,71 @@ void CAudioRecorderDlg::StartRecording() {
     session.playing = 0;
     SetButtonTexts(kPlay, "Play Sound", "Play last recording");
   }
-  engine_.OpenWaveFile(Paths().WorkingFile());
-  // A full data chunk ends the recording as Stop would.
-  engine_.SetFileFullCallback([this] {
-    win::PostToUi([this] {
-      if (Session().recording) OnRecordStop();
+  const std::error_code file_error = OpenWorkingFileWithFallback(
+      Paths().sounds_folder,
+      [this](const std::string& path) { return engine_.OpenWaveFile(path); });
+  if (file_error) {
+    StopRecording();
+    ShowError(OpenWorkingFileErrorText(file_error, Paths().WorkingFile()));
+    return;
+  }
+  // A failure found on the writer's or the device's thread comes here as a posted event.
+  engine_.SetFailureCallback([alive = std::weak_ptr<char>(alive_), this] {
+    win::PostToUi([alive, this] {
+      if (alive.lock()) OnRecordingFailed();
     });
   });
-  engine_.OpenCaptureDevice();
-  engine_.StartCapture();
+  std::error_code device_error = engine_.OpenCaptureDevice();
+  if (!device_error) device_error = engine_.StartCapture();
+  if (device_error) {
+    StopRecording();  // the file is completed, empty
+    ShowError(OpenCaptureErrorText(device_error));
+    return;
+  }
   Timing().Reset();
   SetButtonTexts(kRecord, "Stop Recording", "Stop recording");
   Invalidate();
 }
 
-void CAudioRecorderDlg::StopRecording() {
+std::error_code CAudioRecorderDlg::StopRecording() {
   Session().recording = 0;
   Button(kPause).Invalidate();
-  engine_.StopCapture();
+  const std::error_code error = engine_.StopCapture();
   SetFormatRadiosEnabled(true);
   SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
   Invalidate();
+  return error;
+}
+
+void CAudioRecorderDlg::OnRecordingFailed() {
+  SessionFlags& session = Session();
+  const audio::CAviFile::Failure failure = engine_.RecordingFailure();
+  // Late news of a recording already stopped, or of one before the running one.
+  if (!session.recording || failure == audio::CAviFile::Failure::kNone) return;
+  if (session.recording_paused) {
+    session.recording_paused = 0;
+    SetButtonTexts(kPause, "Pause", "Pause recording");
+  }
+  const std::error_code error = StopRecording();
+  ShowError(RecordingFailureText(failure, error, Paths().WorkingFile()));
+}
+
+void CAudioRecorderDlg::ShowError(const std::string& text) {
+  if (text.empty() || !services_.show_error) return;
+  PresentIfDirty();  // the window shows the truth behind the message
+  services_.show_error(text);
 }
 
 void CAudioRecorderDlg::OnRecordStop() {
   SessionFlags& session = Session();
   session.recording_paused = 0;
   session.playback_paused = 0;
-  if (!session.recording)
+  if (!session.recording) {
     StartRecording();
-  else
-    StopRecording();
+    return;
+  }
+  const std::error_code error = StopRecording();
+  ShowError(RecordingFailureText(engine_.RecordingFailure(), error, Paths().WorkingFile()));
 }
 
 void CAudioRecorderDlg::OnPauseResume() {

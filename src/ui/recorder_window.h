@@ -4,8 +4,10 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "platform/window/window.h"
 #include "skin/cool_slider.h"
@@ -104,7 +106,12 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   void SetButtonTexts(ControlId id, std::string label, std::string tip);
   void SetFormatRadiosEnabled(bool enabled);
   void StartRecording();
-  void StopRecording();
+  // Returns what completing the file gave (see CAviFile::StopCapture).
+  std::error_code StopRecording();
+  // A failure of the running recording (a posted event from the capture side): stops it and
+  // says why.
+  void OnRecordingFailed();
+  void ShowError(const std::string& text);
   bool WorkingFileReadable() const;
 
   audio::CAviFile& engine_;
@@ -114,6 +121,8 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   CCoolSlider* play_volume_ = nullptr;
   CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
+  // Lets events posted by other threads find out whether this window still exists.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace vt
