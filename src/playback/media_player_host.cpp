@@ -1,13 +1,32 @@
 #include "playback/media_player_host.h"
 
+#include <mutex>
+
 #include "platform/window/window.h"
 
 namespace vt {
 
-CMediaPlayerHost::CMediaPlayerHost() : self_(std::make_shared<CMediaPlayerHost*>(this)) {}
+class CMediaPlayerHost::Position : public PlayerPosition {
+ public:
+  void Set(const audio::Player* player) {
+    std::lock_guard lock(player_mutex_);
+    player_ = player;
+  }
+  std::string PositionText() const override {
+    std::lock_guard lock(player_mutex_);
+    return player_ ? player_->PositionText() : std::string();
+  }
+
+ private:
+  mutable std::mutex player_mutex_;
+  const audio::Player* player_ = nullptr;  // guarded by player_mutex_
+};
+
+CMediaPlayerHost::CMediaPlayerHost()
+    : position_(std::make_shared<Position>()), self_(std::make_shared<CMediaPlayerHost*>(this)) {}
 
 CMediaPlayerHost::~CMediaPlayerHost() {
-  shared_player_ = nullptr;
+  position_->Set(nullptr);
   self_.reset();
   player_.reset();  // ends a playback that still runs
 }
@@ -15,7 +34,7 @@ CMediaPlayerHost::~CMediaPlayerHost() {
 void CMediaPlayerHost::Create(const PlayerFactory& make_player) {
   if (player_ || !make_player) return;
   player_ = make_player();
-  shared_player_ = player_.get();
+  position_->Set(player_.get());
 }
 
 void CMediaPlayerHost::PlayFile(const std::string& path) {
@@ -40,9 +59,12 @@ void CMediaPlayerHost::Stopped(std::uint64_t playback) {
   if (playback == playback_) sink_.PlayerStopped();
 }
 
+std::shared_ptr<const PlayerPosition> CMediaPlayerHost::SharedPosition() const {
+  return position_;
+}
+
 std::string CMediaPlayerHost::PositionText() const {
-  const audio::Player* player = shared_player_.load();
-  return player ? player->PositionText() : std::string();
+  return position_->PositionText();
 }
 
 }  // namespace vt

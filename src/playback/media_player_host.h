@@ -2,7 +2,6 @@
 // the user-interface thread, when a playback has stopped by itself.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,13 +41,18 @@ class CMediaPlayerHost : public PlayerPosition {
 
   // Safe from any thread, also before Create.
   std::string PositionText() const override;
+  // The position for a reader on another thread (the display): it may keep it beyond the host's
+  // life, and reads an empty text once the host is gone.
+  std::shared_ptr<const PlayerPosition> SharedPosition() const;
 
  private:
   // A playback's report, on the user-interface thread.
   void Stopped(std::uint64_t playback);
 
+  class Position;
+
   std::unique_ptr<audio::Player> player_;
-  std::atomic<audio::Player*> shared_player_{nullptr};  // for other threads
+  const std::shared_ptr<Position> position_;  // reads player_ for other threads
   CPlayerEventSink sink_;
   std::uint64_t playback_ = 0;  // numbers every PlayFile and Close; user-interface thread only
   // Posted reports reach the host through this while it lives.

@@ -4,8 +4,10 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "platform/window/window.h"
 #include "playback/media_player_host.h"
@@ -15,6 +17,7 @@
 #include "skin/radio_button.h"
 #include "skin/skin_background.h"
 #include "skin/skin_button.h"
+#include "skin/status_display.h"
 
 namespace vt {
 
@@ -36,8 +39,7 @@ struct RecorderServices {
   static RecorderServices Desktop();
 };
 
-// The player host comes first among the bases so that it goes last: the display's refresh
-// thread may ask it for the position until the window's controls are gone.
+// The player host comes first among the bases so that it goes last, after the controls.
 class CAudioRecorderDlg : public CMediaPlayerHost,
                           public win::Window,
                           public CSkinBackground,
@@ -90,7 +92,7 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   void OnFormatRadio(CRadioButton& radio);
 
   // Where the display reads the player's position while something plays.
-  const PlayerPosition* PlaybackPosition() const { return this; }
+  std::shared_ptr<const PlayerPosition> PlaybackPosition() const { return SharedPosition(); }
 
   bool SliderHasFocus() const;
   // Screen rectangle of the source list frame, where the exit question appears.
@@ -100,6 +102,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   CRadioButton& Radio(ControlId id) const;
   CCoolSlider& RecordVolume() const { return *record_volume_; }
   CCoolSlider& PlayVolume() const { return *play_volume_; }
+  // The display panel; playback hands it the player's position (SetPlayerPosition).
+  CStatusDisplay& Display() const { return *display_; }
   // The label a button carries (not drawn; its face shows the words).
   std::string ButtonLabel(ControlId id) const;
 
@@ -118,7 +122,12 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   void SetButtonTexts(ControlId id, std::string label, std::string tip);
   void SetFormatRadiosEnabled(bool enabled);
   void StartRecording();
-  void StopRecording();
+  // Returns what completing the file gave (see CAviFile::StopCapture).
+  std::error_code StopRecording();
+  // A failure of the running recording (a posted event from the capture side): stops it and
+  // says why.
+  void OnRecordingFailed();
+  void ShowError(const std::string& text);
   bool WorkingFileReadable() const;
   // Playback (recorder_playback.cpp).
   void StartPlayback();
@@ -134,7 +143,10 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   std::array<CRadioButton*, 8> radios_{};
   CCoolSlider* record_volume_ = nullptr;
   CCoolSlider* play_volume_ = nullptr;
+  CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
+  // Lets events posted by other threads find out whether this window still exists.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace vt

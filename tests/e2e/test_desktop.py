@@ -49,7 +49,9 @@ def test_the_save_dialog_stays_on_top_of_the_window(voxtape):
     record(voxtape, 1)
     voxtape.click(*SAVE)
     dialog = vt.wait_until(lambda: vt.find_windows(SAVE_DIALOG), what="the save dialog")[0]
-    assert vt.transient_for(dialog) == voxtape.wid, "the save dialog does not belong to the recorder"
+    # The program makes the dialog its own once it has appeared, within a moment.
+    vt.wait_until(lambda: vt.transient_for(dialog) == voxtape.wid, timeout=2,
+                  what="the save dialog to belong to the recorder window")
     vt.wait_focused(dialog)
     voxtape.click(*vt.MAIN_BACKGROUND)
     assert_on_top_with_the_keyboard(dialog, voxtape.wid)

@@ -415,13 +415,39 @@ void Window::Invalidate() {
   dirty_ = true;
 }
 
+void Window::InvalidateRect(Rect area) {
+  area = area.Intersect({0, 0, options_.size.w, options_.size.h});
+  if (area.Empty()) return;
+  if (!dirty_area_.Empty()) {
+    const int right = std::max(area.Right(), dirty_area_.Right());
+    const int bottom = std::max(area.Bottom(), dirty_area_.Bottom());
+    area.x = std::min(area.x, dirty_area_.x);
+    area.y = std::min(area.y, dirty_area_.y);
+    area.w = right - area.x;
+    area.h = bottom - area.y;
+  }
+  dirty_area_ = area;
+}
+
 void Window::PaintBackBuffer() {
   if (back_buffer_.Width() != options_.size.w || back_buffer_.Height() != options_.size.h)
     back_buffer_ = Surface(options_.size.w, options_.size.h);
   FillRect(back_buffer_, back_buffer_.Bounds(), 0);
   PaintBackground(back_buffer_);
+  background_layer_ = back_buffer_;
   for (const auto& c : controls_)
     if (c->Visible()) c->Paint(back_buffer_);
+}
+
+void Window::PaintArea(Rect area) {
+  if (background_layer_.GetSize() != back_buffer_.GetSize() ||
+      back_buffer_.GetSize() != options_.size) {
+    PaintBackBuffer();
+    return;
+  }
+  Copy(back_buffer_, area.x, area.y, background_layer_, area);
+  for (const auto& c : controls_)
+    if (c->Visible() && !c->Bounds().Intersect(area).Empty()) c->Paint(back_buffer_);
 }
 
 void Window::PaintTo(Surface& target) {
@@ -430,18 +456,28 @@ void Window::PaintTo(Surface& target) {
 }
 
 void Window::PresentIfDirty() {
-  if (!dirty_ || !native_ || !shown_) return;
+  if ((!dirty_ && dirty_area_.Empty()) || !native_ || !shown_) return;
+  Rect area{0, 0, back_buffer_.Width(), back_buffer_.Height()};
+  if (dirty_) {
+    PaintBackBuffer();
+    area = back_buffer_.Bounds();
+  } else {
+    area = dirty_area_;
+    PaintArea(area);
+  }
   dirty_ = false;
-  PaintBackBuffer();
+  dirty_area_ = {};
   SDL_Surface* screen = SDL_GetWindowSurface(native_->window);
   if (!screen) return;
-  const int w = std::min(screen->w, back_buffer_.Width());
-  const int h = std::min(screen->h, back_buffer_.Height());
-  if (w > 0 && h > 0) {
-    SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(0), back_buffer_.Width() * 4,
-                      screen->format->format, screen->pixels, screen->pitch);
-  }
-  SDL_UpdateWindowSurface(native_->window);
+  area = area.Intersect({0, 0, std::min(screen->w, back_buffer_.Width()),
+                         std::min(screen->h, back_buffer_.Height())});
+  if (area.Empty()) return;
+  auto* pixels = static_cast<Uint8*>(screen->pixels) + area.y * screen->pitch +
+                 area.x * screen->format->BytesPerPixel;
+  SDL_ConvertPixels(area.w, area.h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(area.y) + area.x,
+                    back_buffer_.Width() * 4, screen->format->format, pixels, screen->pitch);
+  const SDL_Rect rect{area.x, area.y, area.w, area.h};
+  SDL_UpdateWindowSurfaceRects(native_->window, &rect, 1);
 }
 
 void Window::SetTitle(const std::string& title) {

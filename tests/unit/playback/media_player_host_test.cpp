@@ -111,6 +111,11 @@ TEST_F(MediaPlayerHostTest, PositionTextComesFromThePlayer) {
     player_->SetPositionSeconds(c.seconds);
     EXPECT_EQ(host->PositionText(), c.text) << c.seconds;
   }
+  // The display may keep the position beyond the host's life: it then reads nothing.
+  const std::shared_ptr<const PlayerPosition> kept = host->SharedPosition();
+  EXPECT_EQ(kept->PositionText(), "10:01:02");
+  host.reset();
+  EXPECT_EQ(kept->PositionText(), "");
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class RecorderFixture : public ::testing::Test {
     ResetSkin();
 
     engine_ = std::make_unique<audio::CAviFile>([this] {
-      auto device = std::make_unique<audio::FakeCaptureDevice>();
+      auto device = std::make_unique<audio::FakeCaptureDevice>(device_open_error_);
       device_ = device.get();
       return device;
     });
@@ -86,7 +86,8 @@ class RecorderFixture : public ::testing::Test {
   std::filesystem::path folder_;
   std::unique_ptr<audio::CAviFile> engine_;
   audio::FakeCaptureDevice* device_ = nullptr;
-  bool with_player_ = true;  // false: the window runs without a player
+  std::error_code device_open_error_;  // what the next device's Open gives
+  bool with_player_ = true;            // false: the window runs without a player
   audio::FakePlayer* player_ = nullptr;
   std::unique_ptr<CAudioRecorderDlg> window_;
   bool confirm_answer_ = true;
