@@ -441,3 +441,27 @@ def test_a_sound_server_that_goes_away_ends_playback(launch, program_folder, fac
     assert program.running
     f9_then_ok(program)
     assert program.wait_exit() == 0, program.output()
+
+
+def test_the_display_shows_the_playback_position(launch, program_folder, monitor, faces, tmp_path):
+    from test_display import TIME, Panel
+
+    program = start_with(launch, program_folder, 5, lambda t: 0.5 * math.sin(2 * math.pi * 440 * t))
+    panel = Panel(program, tmp_path / "panel-skin")
+    monitor.settle()
+    played = press(program, "F4")
+    seen = []  # (moment, seconds shown)
+    while time.monotonic() < played + 3.4:
+        moment, shot = panel.timed_shot()
+        cells = panel.row(shot, TIME)
+        assert cells[:4] and None not in cells[:4], f"time row unreadable: {cells}"
+        seen.append((moment, cells[2] * 10 + cells[3]))
+        time.sleep(0.05)
+    shown = [s for _, s in seen]
+    assert shown == sorted(shown) and set(shown) >= {1, 2, 3}, f"positions shown: {shown}"
+    # A second appears within a refresh (250 ms) of its moment in the sound.
+    begin = Heard(monitor).spans(played, played + 1)[0][0]
+    for second in (1, 2, 3):
+        first_shown = min(m for m, s in seen if s == second)
+        assert 0 <= first_shown - (begin + second) <= 0.35, \
+            f"{second} s shown {first_shown - (begin + second):+.3f} s after it was heard"
