@@ -9,6 +9,7 @@
 #include "ui/exit_confirm.h"
 #include "ui/save_recording.h"
 #include "ui/session_state.h"
+#include "ui/source_list.h"
 
 namespace vt {
 namespace {
@@ -101,15 +102,18 @@ RecorderServices RecorderServices::Desktop() {
   services.show_error = [](const std::string& text) {
     win::ShowMessageBox(kAppName, text, win::MessageIcon::kError);
   };
+  services.mixer = audio::MakePulseMixer;
   return services;
 }
 
 CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices services)
     : win::Window({"Voxtape", {400, 600}, win::WindowKind::kDialog}),
       engine_(engine),
-      services_(std::move(services)) {
+      services_(std::move(services)),
+      mixer_(std::make_unique<audio::CRecordingMixer>(services_.mixer)) {
   // Controls in the order they lie on top of one another: frames first, buttons last.
   Add(std::make_unique<CSkinPicture>(kSourceFrame, false))->SetBounds(kSourceFrameRect);
+  source_list_ = Add(std::make_unique<CScrollableDialog>(kSourceList));
   Add(std::make_unique<CSkinPicture>(kDisplay, true))->SetBounds(kDisplayRect);
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i] = Add(std::make_unique<CRadioButton>(kRadios[i].id));
@@ -184,6 +188,12 @@ void CAudioRecorderDlg::InitDialog() {
     slider.SetTickFrequency(1);
     slider.SetPos(100);
   }
+
+  // The recording sources, inside the frame; the slider then shows the chosen one's volume.
+  mixer_->OpenRecordingMixer();
+  source_list_->LoadBackground("recorderoptions.bmp");
+  source_list_->Place(kSourceFrameRect);
+  ConnectSourceList(*mixer_, *source_list_, *record_volume_);
 
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i]->SetOnChoose([this](CRadioButton& radio) { OnFormatRadio(radio); });

@@ -4,12 +4,15 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "audio/recording_mixer.h"
 #include "platform/window/window.h"
 #include "skin/cool_slider.h"
 #include "skin/radio_button.h"
+#include "skin/scrollable_dialog.h"
 #include "skin/skin_background.h"
 #include "skin/skin_button.h"
 
@@ -27,6 +30,8 @@ struct RecorderServices {
   std::function<std::optional<std::string>()> choose_save_file;
   std::function<void(const std::string& page)> open_help;
   std::function<void(const std::string& text)> show_error;
+  // Makes the sound server's recording mixer; none: the source list stays empty.
+  audio::MixerDeviceFactory mixer;
 
   static RecorderServices Desktop();
 };
@@ -45,6 +50,7 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
     kBits16 = 1038,
     kRecordVolume = 1054,
     kSourceFrame = 1050,
+    kSourceList = 157,
     kRecord = 1124,
     kPlay = 1125,
     kSave = 1127,
@@ -83,6 +89,8 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   CRadioButton& Radio(ControlId id) const;
   CCoolSlider& RecordVolume() const { return *record_volume_; }
   CCoolSlider& PlayVolume() const { return *play_volume_; }
+  CScrollableDialog& SourceList() const { return *source_list_; }
+  audio::CRecordingMixer& Mixer() const { return *mixer_; }
   // The label a button carries (not drawn; its face shows the words).
   std::string ButtonLabel(ControlId id) const;
 
@@ -109,6 +117,8 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   std::array<CRadioButton*, 8> radios_{};
   CCoolSlider* record_volume_ = nullptr;
   CCoolSlider* play_volume_ = nullptr;
+  CScrollableDialog* source_list_ = nullptr;
+  std::unique_ptr<audio::CRecordingMixer> mixer_;
   std::array<std::string, 6> labels_;
 };
 

@@ -194,6 +194,13 @@ void HandleEvent(const SDL_Event& e) {
       if (w && AcceptsInput(w)) w->DispatchMouseMove({e.motion.x, e.motion.y});
       break;
     }
+    case SDL_MOUSEWHEEL: {
+      Window* w = WindowOf(e.wheel.windowID);
+      if (!w || !AcceptsInput(w)) break;
+      const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      if (notches != 0) w->DispatchMouseWheel(notches);
+      break;
+    }
     case SDL_KEYDOWN: {
       Window* w = WindowOf(e.key.windowID);
       if (!w || !AcceptsInput(w)) break;
@@ -581,6 +588,13 @@ void Window::DispatchMouseLeave() {
     hovered_->OnMouseLeave();
     hovered_ = nullptr;
   }
+}
+
+void Window::DispatchMouseWheel(int notches) {
+  // Where the last pointer event put the pointer: the control under it takes the wheel.
+  if (!pointer_inside_) return;
+  Control* c = ControlAt(last_pointer_);
+  if (c && c->Visible() && c->Enabled()) c->OnMouseWheel(last_pointer_, notches);
 }
 
 void Window::DispatchKeyDown(KeyStroke key) {

@@ -91,6 +91,8 @@ class Control {
   virtual void OnMouseUp(Point) {}
   virtual void OnMouseMove(Point) {}
   virtual void OnMouseLeave() {}
+  // The wheel under the pointer turned: positive notches away from the user (up).
+  virtual void OnMouseWheel(Point, int /*notches*/) {}
   virtual void OnKeyDown(Key) {}
   virtual void OnFocusChanged(bool) {}
   virtual bool TakesFocus() const { return false; }
@@ -185,6 +187,7 @@ class Window {
   void DispatchMouseUp(Point client);
   void DispatchMouseMove(Point client);
   void DispatchMouseLeave();
+  void DispatchMouseWheel(int notches);
   void DispatchKeyDown(KeyStroke key);
   void DispatchCloseRequest() { OnCloseRequest(); }
   void PresentIfDirty();
