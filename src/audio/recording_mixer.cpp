@@ -80,7 +80,8 @@ unsigned CRecordingMixer::BuildSourceList(SourceListPanel& panel) {
 
   std::vector<bool> created(count, false);
   bool preselected = false;
-  for (int i = 0; i < count; ++i) {
+  // A destination without source lines counts one row, which is never made.
+  for (int i = 0; i < lines; ++i) {
     MixerLine line;
     if (!QuerySource(i, &line)) continue;
     const int top = kSourceRowPitch * i + kSourceRowTop;

@@ -84,8 +84,9 @@ CRadioButton& CScrollableDialog::AddRow(int index, std::string caption, gfx::Rec
   row_tops_[index] = rect.y;
   CRadioButton& row = *rows_[index];
   row.SetBounds({rect.x, rect.y - scroll_.y, rect.w, rect.h});
-  // The row repaints the top-left area of the background under itself, and writes in white.
-  row.CaptureBackground(background_.Empty() ? nullptr : &background_);
+  // The row is see-through: the list's background, which stays put while the rows scroll, shows
+  // under its box and its white text.
+  row.SetTextColour(gfx::kWhite);
   row.SetOnChoose([this, index](CRadioButton&) {
     if (checked_ && *checked_ != index && Row(*checked_)) Row(*checked_)->SetUnchecked();
     checked_ = index;

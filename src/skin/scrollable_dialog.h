@@ -44,7 +44,7 @@ class CScrollableDialog : public win::Control {
   explicit CScrollableDialog(int id);
   ~CScrollableDialog() override;
 
-  // The background image; the rows' snapshots are read from it.
+  // The background image, painted under the rows.
   void LoadBackground(std::string_view image_name);
   void SetBackgroundImage(gfx::Surface image);
   const gfx::Surface& BackgroundSurface() const { return background_; }

@@ -85,6 +85,8 @@ def launch(program_folder, tmp_path):
     started: list[vt.Program] = []
     # Away from where the window opens, so no button starts hovered and no tip covers the window.
     vt.move_pointer(0, 0)
+    # The recording volume slider shows (and sets) a source's volume on the shared sound server.
+    vt.reset_source_volumes()
 
     def start(folder: Path | None = None, args=(), env: dict | None = None, cwd: Path | None = None):
         folder = Path(folder or program_folder)

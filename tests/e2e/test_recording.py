@@ -31,6 +31,7 @@ RADIOS = {
 # Recorded length against the time between the key presses that started and stopped it.
 DURATION_TOLERANCE = 0.3
 TONE_HZ = 440.0
+TONE_SOURCE = "tone.monitor"
 SAVE_DIALOG = "^Save Sound As$"
 
 
@@ -196,6 +197,14 @@ def assert_tone_throughout(wav: vt.Wav):
 # Tests
 
 
+@pytest.fixture
+def voxtape(voxtape):
+    """The program, recording from the tone: at start it chooses the Wave Out Mix monitor, which is
+    silent here."""
+    vt.choose_source(voxtape, TONE_SOURCE)
+    return voxtape
+
+
 @pytest.fixture(scope="module")
 def takes(program_path, tmp_path_factory) -> dict[Format, tuple[Path, float]]:
     """One recording of about 1.5 s in each format, made in a row by one instance of the program
@@ -208,6 +217,7 @@ def takes(program_path, tmp_path_factory) -> dict[Format, tuple[Path, float]]:
     found = {}
     try:
         program.wait_window()
+        vt.choose_source(program, TONE_SOURCE)
         for fmt in FORMATS:
             choose_format(program, fmt)
             seconds = record(program, 1.5)
