@@ -132,6 +132,10 @@ void CCoolSlider::OnKeyDown(win::Key key) {
   }
 }
 
+void CCoolSlider::OnMouseWheel(gfx::Point, int steps) {
+  MoveBy(steps);
+}
+
 void CCoolSlider::OnMouseDown(gfx::Point p) {
   pressed_ = true;
   pointer_ = p;

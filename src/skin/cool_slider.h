@@ -57,13 +57,16 @@ class CCoolSlider : public win::Control {
   // Where the thumb's centre stands for `pos`, and the position nearest to the window column x.
   int XForPos(int pos) const;
   int PosForX(int x) const;
-  bool ThumbActive() const { return pressed_ || Focused(); }
+  // Orange while pressed, or while focused in a window that has the keyboard.
+  bool ThumbActive() const { return pressed_ || (Focused() && Parent()->HasKeyboard()); }
 
   void Paint(gfx::Surface& target) override;
   void OnMouseDown(gfx::Point p) override;
   void OnMouseUp(gfx::Point p) override;
   void OnMouseMove(gfx::Point p) override;
   void OnKeyDown(win::Key key) override;
+  // One arrow-key step a notch: up moves towards the right end.
+  void OnMouseWheel(gfx::Point p, int steps) override;
   void OnFocusChanged(bool) override { Invalidate(); }
   bool TakesFocus() const override { return true; }
   bool WantsHandCursor() const override { return true; }

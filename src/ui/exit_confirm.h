@@ -20,7 +20,11 @@ class CExitConfirm : public win::Window, public CSkinBackground {
   ~CExitConfirm() override;
 
   void SetBackgroundName(std::string name) { background_name_ = std::move(name); }
-  void SetNoticeMode() { notice_mode_ = true; }
+  // The notice closes at a click anywhere, so it is not dragged.
+  void SetNoticeMode() {
+    notice_mode_ = true;
+    SetDraggable(false);
+  }
   // The recorder window's screen rectangle that the question covers (its source list frame).
   void SetOwnerArea(gfx::Rect screen_area) {
     owner_area_ = screen_area;

@@ -95,7 +95,8 @@ RecorderServices RecorderServices::Desktop() {
   };
   services.choose_save_file = [] {
     std::optional<std::string> chosen;
-    win::RunWhileModal([&chosen] { chosen = sys::ChooseSaveFile("Save Sound As"); });
+    const unsigned long parent = win::ModalOwnerX11Id();
+    win::RunWhileModal([&chosen, parent] { chosen = sys::ChooseSaveFile("Save Sound As", parent); });
     return chosen;
   };
   services.open_help = [](const std::string& page) { sys::StartDetached({"xdg-open", page}); };

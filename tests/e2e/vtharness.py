@@ -88,6 +88,22 @@ def find_windows(name: str = f"^{WINDOW_TITLE}$", pid: int | None = None, visibl
     return wids
 
 
+def message_boxes(exclude: int | None = None) -> list[int]:
+    """The program's shown message boxes: titled "voxtape", its name in lower case, unlike its main
+    window. They come from a connection of their own without a process id, and xdotool's search
+    does not match their UTF-8 titles, so the window tree is read instead."""
+    out = run("xwininfo", "-root", "-tree", check=False).decode()
+    found = []
+    for m in re.finditer(r"^\s*(0x[0-9a-f]+) \"voxtape\"", out, re.M):
+        wid = int(m.group(1), 16)
+        if wid == exclude:
+            continue
+        state = run("xwininfo", "-id", wid, check=False).decode()
+        if "IsViewable" in state:
+            found.append(wid)
+    return found
+
+
 def window_pid(wid: int) -> int | None:
     out = xdotool("getwindowpid", wid, check=False).strip()
     return int(out) if out.isdigit() else None
@@ -617,6 +633,71 @@ def wait_file_complete(path: Path | str, timeout: float = TIMEOUT) -> Path:
     """Waits until the file exists and its writer has let go of it."""
     return wait_until(lambda: Path(path) if file_unlocked(path) else None, timeout,
                       what=f"{path} complete (not held by its writer)")
+
+
+@dataclass
+class ToneReport:
+    """How a recording of a steady sine held up, block by block. A gap in the source shows as a quiet
+    stretch (the server plays silence while the tone's player is late); a loss or repeat in the
+    recorder shows as a jump of the tone's phase with the tone present on both sides."""
+
+    frequency: float  # measured from the phase's steady advance
+    source_gaps: list[float]  # starts (s) of blocks where the tone was missing
+    recorder_jumps: list[float]  # moments (s) where the phase jumped with no gap in the source
+
+    def problems(self, allowed_jumps: int = 0) -> list[str]:
+        found = []
+        if self.source_gaps:
+            found.append(f"the test tone itself was missing at {len(self.source_gaps)} blocks, "
+                         f"the first at {self.source_gaps[:5]} s (a fault of the test bed's source)")
+        if len(self.recorder_jumps) > allowed_jumps:
+            found.append(f"the recording lost or repeated sound at {self.recorder_jumps[:5]} s "
+                         f"(the tone's phase jumps; {allowed_jumps} cut(s) expected)")
+        return found
+
+
+def tone_report(wav: Wav, hz: float = 440.0, block_seconds: float = 0.02) -> ToneReport:
+    """Measures a recording of a half-scale sine of hz (first channel) in blocks: its amplitude and
+    its phase against a reference that runs on with the sample count."""
+    import cmath
+    import math
+
+    size = max(8, int(wav.rate * block_seconds))
+    step = 2 * math.pi * hz / wav.rate
+    reference = [cmath.exp(-1j * step * n) for n in range(len(wav.samples))]
+    full = 128 if wav.sample_width == 1 else 32768
+    blocks = []  # (start seconds, phasor or None when the tone is missing)
+    for start in range(0, len(wav.samples) - size + 1, size):
+        acc = sum(s * r for s, r in zip(wav.samples[start:start + size], reference[start:start + size]))
+        amplitude = 2 * abs(acc) / size
+        blocks.append((start / wav.rate, acc if amplitude >= full / 8 else None))
+    # Quiet stretches, to the few milliseconds: windows longer than the tone's period whose peak
+    # stays below half of the tone's.
+    window = max(2, int(wav.rate * 0.005))
+    gaps = [round(start / wav.rate, 3) for start in range(0, len(wav.samples) - window + 1, window)
+            if max(abs(v) for v in wav.samples[start:start + window]) < full / 4]
+
+    def wrap(a):
+        return (a + math.pi) % (2 * math.pi) - math.pi
+
+    # Phase advance between neighbouring blocks with the tone; steady for a continuous recording.
+    advances = [(blocks[k + 1][0], wrap(cmath.phase(blocks[k + 1][1]) - cmath.phase(blocks[k][1])),
+                 k + 1)
+                for k in range(len(blocks) - 1) if blocks[k][1] is not None and blocks[k + 1][1] is not None]
+    if not advances:
+        return ToneReport(0.0, gaps, [])
+    steady = sorted(a for _, a, _ in advances)[len(advances) // 2]
+    frequency = hz + steady / (2 * math.pi * size / wav.rate)
+    # A jump inside a block splits over two advances: look at each and at neighbouring pairs.
+    deviations = [(t, wrap(a - steady), k) for t, a, k in advances]
+    jumps = []
+    for i, (t, d, k) in enumerate(deviations):
+        pair = d + deviations[i + 1][1] if i + 1 < len(deviations) and deviations[i + 1][2] == k + 1 else d
+        if abs(wrap(d)) > 0.3 or abs(wrap(pair)) > 0.3:
+            near_gap = any(abs(g - t) <= 3 * block_seconds for g in gaps)
+            if not near_gap and not (jumps and t - jumps[-1] <= 3 * block_seconds):
+                jumps.append(round(t, 3))
+    return ToneReport(frequency, gaps, jumps)
 
 
 # ---------------------------------------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <cstdlib>
 #include <memory>
@@ -136,10 +137,13 @@ bool AppendFilters(DBusMessageIter* dict) {
          dbus_message_iter_close_container(dict, &entry);
 }
 
-Message SaveFileCall(const std::string& title, const std::string& token) {
+Message SaveFileCall(const std::string& title, unsigned long parent_xid, const std::string& token) {
   Message call(dbus_message_new_method_call(kPortalName, kPortalPath, kFileChooser, "SaveFile"));
   if (!call) return nullptr;
-  const char* parent_window = "";
+  // The portal's way to name the window the dialog belongs to: "x11:" and the id in hex.
+  char parent_text[32] = "";
+  if (parent_xid != 0) std::snprintf(parent_text, sizeof parent_text, "x11:%lx", parent_xid);
+  const char* parent_window = parent_text;
   const char* title_text = title.c_str();
   const char* token_text = token.c_str();
   const dbus_bool_t modal = TRUE;
@@ -240,7 +244,7 @@ PortalResult WaitForResponse(DBusConnection* connection, const std::string& port
   }
 }
 
-PortalResult Choose(const std::string& title, std::string* path) {
+PortalResult Choose(const std::string& title, unsigned long parent_xid, std::string* path) {
   if (!dbus_validate_utf8(title.c_str(), nullptr)) return PortalResult::kNoPortal;
   Connection bus = ConnectToSessionBus();
   if (!bus) return PortalResult::kNoPortal;
@@ -264,7 +268,7 @@ PortalResult Choose(const std::string& title, std::string* path) {
   std::vector<std::string> handles{ExpectedHandle(unique_name, token)};
   if (!AddMatch(connection, ResponseRule(handles.front()))) return PortalResult::kNoPortal;
 
-  Message call = SaveFileCall(title, token);
+  Message call = SaveFileCall(title, parent_xid, token);
   if (!call) return PortalResult::kNoPortal;
   // An error here (no file chooser behind the portal, the portal gone) leaves other dialogs.
   Message reply(dbus_connection_send_with_reply_and_block(connection, call.get(), kCallTimeoutMs,
@@ -329,9 +333,10 @@ bool FileUriToPath(const std::string& uri, std::string* path) {
   return true;
 }
 
-PortalResult ChooseSaveFileWithPortal(const std::string& title, std::string* path) {
+PortalResult ChooseSaveFileWithPortal(const std::string& title, unsigned long parent_window,
+                                      std::string* path) {
   try {
-    return Choose(title, path);
+    return Choose(title, parent_window, path);
   } catch (...) {
     return PortalResult::kNoPortal;
   }

@@ -14,7 +14,9 @@ enum class PortalResult {
 
 // Shows the portal's save dialog for sound files (it confirms overwriting by itself) and waits
 // for the user's answer. Blocks the calling thread; returns early when the portal goes away.
-PortalResult ChooseSaveFileWithPortal(const std::string& title, std::string* path);
+// parent_window: the X window id the dialog belongs to, 0 for none.
+PortalResult ChooseSaveFileWithPortal(const std::string& title, unsigned long parent_window,
+                                      std::string* path);
 
 // "file:///a%20b/c.wav" -> "/a b/c.wav". False for other schemes, remote hosts and bad escapes.
 bool FileUriToPath(const std::string& uri, std::string* path);

@@ -14,9 +14,9 @@ std::string FirstLine(std::string text) {
 
 }  // namespace
 
-std::optional<std::string> ChooseSaveFile(const std::string& title) {
+std::optional<std::string> ChooseSaveFile(const std::string& title, unsigned long parent_window) {
   std::string chosen;
-  switch (ChooseSaveFileWithPortal(title, &chosen)) {
+  switch (ChooseSaveFileWithPortal(title, parent_window, &chosen)) {
     case PortalResult::kChosen:
       return chosen;
     case PortalResult::kCancelled:
@@ -27,14 +27,28 @@ std::optional<std::string> ChooseSaveFile(const std::string& title) {
   }
   bool accepted = false;
   if (ProgramOnPath("zenity")) {
-    accepted = RunAndCapture({"zenity", "--file-selection", "--save", "--confirm-overwrite",
-                              "--title=" + title, "--file-filter=Sound Files (*.wav) | *.wav"},
-                             &chosen);
+    std::vector<std::string> command{"zenity",
+                                     "--file-selection",
+                                     "--save",
+                                     "--confirm-overwrite",
+                                     "--title=" + title,
+                                     "--file-filter=Sound Files (*.wav) | *.wav"};
+    // Kept above the recorder and given the keyboard when the recorder is clicked.
+    if (parent_window != 0) {
+      command.push_back("--modal");
+      command.push_back("--attach=" + std::to_string(parent_window));
+    }
+    accepted = RunAndCapture(command, &chosen);
   } else if (ProgramOnPath("kdialog")) {
     const char* home = std::getenv("HOME");
-    accepted = RunAndCapture({"kdialog", "--title", title, "--getsavefilename", home ? home : ".",
-                              "*.wav|Sound Files (*.wav)"},
-                             &chosen);
+    std::vector<std::string> command{"kdialog", "--title", title};
+    if (parent_window != 0) {
+      command.push_back("--attach");
+      command.push_back(std::to_string(parent_window));
+    }
+    command.insert(command.end(),
+                   {"--getsavefilename", home ? home : ".", "*.wav|Sound Files (*.wav)"});
+    accepted = RunAndCapture(command, &chosen);
   }
   chosen = FirstLine(chosen);
   if (!accepted || chosen.empty()) return std::nullopt;

@@ -49,6 +49,7 @@ bool FileReadableUnlocked(const std::string& path);
 
 // The desktop's save-file dialog for sound files, with overwrite confirmation: the portal's
 // when one runs, else zenity, else kdialog. None when cancelled or when no dialog is available.
-std::optional<std::string> ChooseSaveFile(const std::string& title);
+// parent_window: the X window id the dialog belongs to (kept above it), 0 for none.
+std::optional<std::string> ChooseSaveFile(const std::string& title, unsigned long parent_window);
 
 }  // namespace vt::sys

@@ -117,6 +117,24 @@ bool AcceptsInput(Window* window) {
   return stack.empty() || stack.back() == window;
 }
 
+// The innermost open dialog that has a native window; none while another program's dialog runs.
+Window* InnermostModal() {
+  const auto& stack = UiLoop().modal_stack;
+  if (stack.empty() || !stack.back() || !stack.back()->HasNative()) return nullptr;
+  return stack.back();
+}
+
+// A window below a modal dialog was clicked or given the keyboard: the dialog comes back on top
+// with the keyboard, as desktop modality does.
+void BringModalForward() {
+  Window* modal = InnermostModal();
+  if (!modal) return;
+  SDL_Window* native = SDL_GetWindowFromID(modal->NativeId());
+  if (!native) return;
+  SDL_RaiseWindow(native);
+  SDL_SetWindowInputFocus(native);
+}
+
 void RunDueTimers() {
   auto& loop = UiLoop();
   const Uint64 now = NowMs();
@@ -169,6 +187,17 @@ void HandleEvent(const SDL_Event& e) {
         case SDL_WINDOWEVENT_LEAVE:
           w->DispatchMouseLeave();
           break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED:
+          w->DispatchKeyboardFocus(true);
+          if (!AcceptsInput(w)) BringModalForward();
+          break;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          w->DispatchKeyboardFocus(false);
+          break;
+        case SDL_WINDOWEVENT_HIT_TEST:
+          // The window manager has taken a press on the background to move the window.
+          w->DispatchWindowManagerDrag();
+          break;
         case SDL_WINDOWEVENT_CLOSE:
           if (AcceptsInput(w)) w->DispatchCloseRequest();
           break;
@@ -181,7 +210,10 @@ void HandleEvent(const SDL_Event& e) {
     case SDL_MOUSEBUTTONUP: {
       Window* w = WindowOf(e.button.windowID);
       if (!w || e.button.button != SDL_BUTTON_LEFT) break;
-      if (!AcceptsInput(w)) break;
+      if (!AcceptsInput(w)) {
+        if (e.type == SDL_MOUSEBUTTONDOWN) BringModalForward();
+        break;
+      }
       const Point p{e.button.x, e.button.y};
       if (e.type == SDL_MOUSEBUTTONDOWN)
         w->DispatchMouseDown(p);
@@ -196,9 +228,9 @@ void HandleEvent(const SDL_Event& e) {
     }
     case SDL_MOUSEWHEEL: {
       Window* w = WindowOf(e.wheel.windowID);
-      if (!w || !AcceptsInput(w)) break;
-      const int notches = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
-      if (notches != 0) w->DispatchMouseWheel(notches);
+      if (!w || !AcceptsInput(w) || e.wheel.y == 0) break;
+      const int steps = e.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e.wheel.y : e.wheel.y;
+      w->DispatchMouseWheel({e.wheel.mouseX, e.wheel.mouseY}, steps);
       break;
     }
     case SDL_KEYDOWN: {
@@ -268,7 +300,17 @@ bool Control::Focused() const {
 struct Window::Native {
   SDL_Window* window = nullptr;
   Uint32 id = 0;
+  bool moved_by_window_manager = false;
 };
+
+namespace {
+
+SDL_HitTestResult DragHitTest(SDL_Window*, const SDL_Point* area, void* data) {
+  const auto* window = static_cast<const Window*>(data);
+  return window->DragsAt({area->x, area->y}) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
+}
+
+}  // namespace
 
 Window::Window(WindowOptions options) : options_(std::move(options)) {
   back_buffer_ = Surface(options_.size.w, options_.size.h);
@@ -301,7 +343,35 @@ bool Window::CreateNative() {
   native_->window = w;
   native_->id = SDL_GetWindowID(w);
   UiLoop().natives[native_->id] = this;
+  keyboard_ = false;  // until the display says it has it
+  SetDraggable(draggable_);
   return true;
+}
+
+void Window::SetDraggable(bool draggable) {
+  draggable_ = draggable;
+  if (!native_ || options_.kind != WindowKind::kDialog) return;
+  // A window manager moves a window exactly with the pointer (our own moves would trail its
+  // asynchronous placement by a step); it is asked to whenever one runs.
+  const bool by_manager = draggable && WindowManagerRunsFor(native_->window);
+  if (by_manager == native_->moved_by_window_manager) return;
+  if (SDL_SetWindowHitTest(native_->window, by_manager ? DragHitTest : nullptr,
+                           by_manager ? this : nullptr) == 0)
+    native_->moved_by_window_manager = by_manager;
+}
+
+bool Window::DragsAt(Point client) const {
+  if (!draggable_ || !AcceptsInput(const_cast<Window*>(this))) return false;
+  const Control* c = ControlAt(client);
+  return !c || c->LetsMouseThrough();
+}
+
+unsigned long Window::X11WindowId() const {
+  return native_ ? X11WindowOf(native_->window) : 0;
+}
+
+void Window::DispatchWindowManagerDrag() {
+  SetFocus(nullptr);
 }
 
 bool Window::HasNative() const {
@@ -440,6 +510,10 @@ bool Window::SetOpacity(float opacity) {
 
 int Window::RunModal() {
   auto& loop = UiLoop();
+  // A dialog over another window belongs to it: the window manager keeps it above its owner.
+  if (Window* owner = InnermostModal(); owner && owner != this && native_ && !shown_ &&
+                                        options_.kind == WindowKind::kDialog)
+    MakeModalDialogOf(native_->window, owner->native_->window);
   modal_ended_ = false;
   in_modal_loop_ = true;
   loop.modal_stack.push_back(this);
@@ -590,15 +664,21 @@ void Window::DispatchMouseLeave() {
   }
 }
 
-void Window::DispatchMouseWheel(int notches) {
-  // Where the last pointer event put the pointer: the control under it takes the wheel.
-  if (!pointer_inside_) return;
-  Control* c = ControlAt(last_pointer_);
-  if (c && c->Visible() && c->Enabled()) c->OnMouseWheel(last_pointer_, notches);
-}
-
 void Window::DispatchKeyDown(KeyStroke key) {
   OnKeyDown(key);
+}
+
+void Window::DispatchMouseWheel(Point client, int steps) {
+  last_pointer_ = client;
+  Control* c = ControlAt(client);
+  if (c && c->Enabled() && !pressed_) c->OnMouseWheel(client, steps);
+}
+
+void Window::DispatchKeyboardFocus(bool has_keyboard) {
+  if (keyboard_ == has_keyboard) return;
+  keyboard_ = has_keyboard;
+  // Controls show the focus only while the window has the keyboard.
+  Invalidate();
 }
 
 void Window::OnKeyDown(KeyStroke key) {
@@ -622,13 +702,18 @@ bool InitDisplay(std::string* error) {
   // that follows at once.
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
   SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+  // Before SDL opens the display: SDL keeps the handler it finds and puts it back on closing,
+  // when late errors of its second connection are still read.
+  InstallXErrorHandler();
   if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
     if (error) *error = SDL_GetError();
     return false;
   }
-  loop.wake_event = SDL_RegisterEvents(1);
+  {
+    std::lock_guard lock(loop.posted_mutex);
+    loop.wake_event = SDL_RegisterEvents(1);
+  }
   loop.display = true;
-  InstallXErrorHandler();
   return true;
 }
 
@@ -640,6 +725,11 @@ void ShutdownDisplay() {
   for (auto& [id, w] : loop.natives) w->MarkNativeGone();
   loop.natives.clear();
   loop.display = false;
+  {
+    // Threads that still post must not wake an event queue that is going away.
+    std::lock_guard lock(loop.posted_mutex);
+    loop.wake_event = 0;
+  }
   SDL_Quit();
 }
 
@@ -649,15 +739,30 @@ bool DisplayAvailable() {
 
 void PostToUi(std::function<void()> task) {
   auto& loop = UiLoop();
-  {
-    std::lock_guard lock(loop.posted_mutex);
-    loop.posted.push_back(std::move(task));
-  }
+  std::lock_guard lock(loop.posted_mutex);
+  loop.posted.push_back(std::move(task));
   if (loop.wake_event != 0) {
     SDL_Event e{};
     e.type = loop.wake_event;
     SDL_PushEvent(&e);
   }
+}
+
+unsigned long ModalOwnerX11Id() {
+  const Window* owner = InnermostModal();
+  if (!owner) {
+    // While another program's dialog runs, its owner is the dialog under that mark.
+    const auto& stack = UiLoop().modal_stack;
+    for (auto it = stack.rbegin(); it != stack.rend() && !owner; ++it)
+      if (*it && (*it)->HasNative()) owner = *it;
+  }
+  return owner ? owner->X11WindowId() : 0;
+}
+
+bool WindowManagerRunning() {
+  for (auto& [id, w] : UiLoop().natives)
+    if (w->HasNative()) return WindowManagerRunsFor(SDL_GetWindowFromID(id));
+  return false;
 }
 
 void RunWhileModal(std::function<void()> work) {
@@ -717,6 +822,9 @@ void ShowMessageBox(const std::string& title, const std::string& text, MessageIc
   box.message = text.c_str();
   box.numbuttons = 1;
   box.buttons = &ok;
+  // Owned by the innermost open dialog, so a window manager keeps it above that dialog.
+  if (Window* owner = InnermostModal())
+    box.window = SDL_GetWindowFromID(owner->NativeId());
   int pressed = 0;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   if (SDL_ShowMessageBox(&box, &pressed) != 0) {

@@ -91,9 +91,9 @@ class Control {
   virtual void OnMouseUp(Point) {}
   virtual void OnMouseMove(Point) {}
   virtual void OnMouseLeave() {}
-  // The wheel under the pointer turned: positive notches away from the user (up).
-  virtual void OnMouseWheel(Point, int /*notches*/) {}
   virtual void OnKeyDown(Key) {}
+  // The wheel turned over the control: steps > 0 away from the user (up), < 0 towards.
+  virtual void OnMouseWheel(Point, int /*steps*/) {}
   virtual void OnFocusChanged(bool) {}
   virtual bool TakesFocus() const { return false; }
   virtual bool WantsHandCursor() const { return false; }
@@ -178,6 +178,9 @@ class Window {
   Control* FocusedControl() const { return focused_; }
   void SetFocus(Control* control);
   bool IsActive() const;
+  // The window has the keyboard (a window that exists only in memory counts as having it until
+  // told otherwise).
+  bool HasKeyboard() const { return keyboard_; }
 
   // Routes a control's command (a click) to the window's command table.
   void Command(int control_id) { OnCommand(control_id); }
@@ -187,16 +190,23 @@ class Window {
   void DispatchMouseUp(Point client);
   void DispatchMouseMove(Point client);
   void DispatchMouseLeave();
-  void DispatchMouseWheel(int notches);
   void DispatchKeyDown(KeyStroke key);
+  void DispatchMouseWheel(Point client, int steps);
+  void DispatchKeyboardFocus(bool has_keyboard);
+  void DispatchWindowManagerDrag();
   void DispatchCloseRequest() { OnCloseRequest(); }
   void PresentIfDirty();
   void MarkNativeGone();
   unsigned NativeId() const;
   bool ModalEnded() const { return modal_ended_; }
 
-  // Drag the window by its background (set by windows that move with the pointer).
-  void SetDraggable(bool draggable) { draggable_ = draggable; }
+  // Drag the window by its background (set by windows that move with the pointer). Where a
+  // window manager runs, it moves the window; otherwise the window follows the pointer itself.
+  void SetDraggable(bool draggable);
+  // Whether a press at this client point starts a drag of the window.
+  bool DragsAt(Point client) const;
+  // The X window id of the native window, 0 without one (for helpers that take a parent window).
+  unsigned long X11WindowId() const;
 
  protected:
   // Paints the background of the back buffer (the erase step).
@@ -229,6 +239,7 @@ class Window {
   Control* focused_ = nullptr;
   bool draggable_ = false;
   bool dragging_ = false;
+  bool keyboard_ = true;
   Point last_pointer_{-1, -1};
   bool pointer_inside_ = false;
   Point drag_pointer_start_;
@@ -275,11 +286,16 @@ void SetKeyFilter(std::function<bool(Window* active, KeyStroke key)> filter);
 void RegisterCursor(Cursor kind, const CursorImage& image);
 
 enum class MessageIcon { kWarning, kError };
-// A message box with one OK button (Enter and Escape close it); falls back to standard error
-// when there is no display.
+// A message box with one OK button (Enter and Escape close it), owned by the innermost open
+// dialog so it stays above it; falls back to standard error when there is no display.
 void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon);
 
 // True when a compositing manager runs on the display, so windows can be translucent.
 bool CompositingManagerRunning();
+// True when a window manager runs on the display (it then moves and stacks the windows).
+bool WindowManagerRunning();
+// The X window id of the innermost open dialog, 0 when there is none: the parent for dialogs of
+// other programs (the save dialog).
+unsigned long ModalOwnerX11Id();
 
 }  // namespace vt::win

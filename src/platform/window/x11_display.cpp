@@ -1,7 +1,11 @@
 // Kept apart from the window code: Xlib's macros clash with ordinary names.
 #include "platform/window/x11_display.h"
 
+#include <SDL.h>
+#include <SDL_syswm.h>
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 #include <cstdio>
 
@@ -35,11 +39,78 @@ int LenientXErrorHandler(Display* display, XErrorEvent* error) {
   return previous_x_error_handler ? previous_x_error_handler(display, error) : 0;
 }
 
+struct X11Window {
+  Display* display = nullptr;
+  ::Window window = 0;
+};
+
+X11Window X11Of(SDL_Window* window) {
+  SDL_SysWMinfo info;
+  SDL_VERSION(&info.version);
+  if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return {};
+  return {info.info.x11.display, info.info.x11.window};
+}
+
+// The window a property of type WINDOW names, or None.
+::Window WindowProperty(Display* display, ::Window of, Atom property) {
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  ::Window found = None;
+  if (XGetWindowProperty(display, of, property, 0, 1, False, XA_WINDOW, &type, &format, &count,
+                         &after, &data) == Success &&
+      type == XA_WINDOW && format == 32 && count == 1 && data) {
+    found = static_cast<::Window>(*reinterpret_cast<unsigned long*>(data));
+  }
+  if (data) XFree(data);
+  return found;
+}
+
 }  // namespace
 
 void InstallXErrorHandler() {
   XErrorHandler previous = XSetErrorHandler(LenientXErrorHandler);
   if (previous != LenientXErrorHandler) previous_x_error_handler = previous;
+}
+
+unsigned long X11WindowOf(SDL_Window* window) {
+  return X11Of(window).window;
+}
+
+bool WindowManagerRunsFor(SDL_Window* window) {
+  const X11Window x = X11Of(window);
+  if (!x.display) return false;
+  // A running manager names its check window on the root, and the check window names itself; a
+  // stale root property left by a manager that died does not.
+  const Atom check = XInternAtom(x.display, "_NET_SUPPORTING_WM_CHECK", False);
+  const ::Window root = DefaultRootWindow(x.display);
+  const ::Window child = WindowProperty(x.display, root, check);
+  if (child == None) return false;
+  XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  const ::Window self = WindowProperty(x.display, child, check);
+  XSync(x.display, False);
+  XSetErrorHandler(previous);
+  return self == child;
+}
+
+void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner) {
+  const X11Window d = X11Of(dialog);
+  const X11Window o = X11Of(owner);
+  if (!d.display || !o.window) return;
+  Display* display = d.display;
+  XSetTransientForHint(display, d.window, o.window);
+  const Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
+  const Atom dialog_type = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
+  XChangeProperty(display, d.window, type, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(&dialog_type), 1);
+  const Atom state = XInternAtom(display, "_NET_WM_STATE", False);
+  const Atom states[] = {XInternAtom(display, "_NET_WM_STATE_MODAL", False),
+                         XInternAtom(display, "_NET_WM_STATE_SKIP_TASKBAR", False)};
+  XChangeProperty(display, d.window, state, XA_ATOM, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(states), 2);
+  XFlush(display);
 }
 
 }  // namespace vt::win

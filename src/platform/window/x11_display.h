@@ -2,9 +2,23 @@
 // names).
 #pragma once
 
+struct SDL_Window;
+
 namespace vt::win {
 
-// Keeps one harmless X error from ending the program; call after the display is opened.
+// Keeps one harmless X error from ending the program. Call before the display is opened, so the
+// handler that SDL keeps and puts back when it closes the display is this one.
 void InstallXErrorHandler();
+
+// The X window id behind an SDL window; 0 when it has none.
+unsigned long X11WindowOf(SDL_Window* window);
+
+// True when a window manager that follows the desktop conventions runs on the window's display.
+bool WindowManagerRunsFor(SDL_Window* window);
+
+// Marks a window that is not mapped yet as a modal dialog of `owner`: a window manager keeps it
+// above its owner, gives it the keyboard when the owner is clicked, and lists no taskbar entry
+// for it.
+void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner);
 
 }  // namespace vt::win

@@ -109,8 +109,25 @@ TEST_F(CoolSliderTest, ThumbIsRedWithAGreyBandOrangeWhilePressedOrFocused) {
   EXPECT_EQ(BandPixel(), CCoolSlider::kActiveBandColour);  // pressed
   window_.DispatchMouseUp(ThumbCentre());
   EXPECT_EQ(BandPixel(), CCoolSlider::kActiveBandColour);  // focused
+  // Another window (a question over this one) has the keyboard: the focus is not shown.
+  window_.DispatchKeyboardFocus(false);
+  EXPECT_EQ(BandPixel(), CCoolSlider::kBandColour);
+  window_.DispatchKeyboardFocus(true);
+  EXPECT_EQ(BandPixel(), CCoolSlider::kActiveBandColour);
   window_.SetFocus(nullptr);
   EXPECT_EQ(BandPixel(), CCoolSlider::kBandColour);
+}
+
+TEST_F(CoolSliderTest, WheelMovesTheSliderUnderThePointerByALineStep) {
+  slider_->SetPos(100);
+  const gfx::Point over = ThumbCentre();
+  window_.DispatchMouseWheel(over, 1);
+  EXPECT_EQ(slider_->GetPos(), 101);
+  window_.DispatchMouseWheel(over, -3);
+  EXPECT_EQ(slider_->GetPos(), 98);
+  window_.DispatchMouseWheel({over.x, over.y + 100}, 5);  // not over the slider
+  EXPECT_EQ(slider_->GetPos(), 98);
+  EXPECT_EQ(changes_, (std::vector<int>{101, 98}));
 }
 
 TEST_F(CoolSliderTest, FilledSnapshotPaintsTheBackgroundOfAHorizontalSliderOnly) {

@@ -29,6 +29,7 @@ using namespace std::chrono_literals;
 // Debian's interpreter: the first python3 on PATH may lack the D-Bus bindings.
 constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kTitle[] = "Save Sound As";
+constexpr unsigned long kParent = 0x5a0000c;
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path);
@@ -114,7 +115,7 @@ class PortalTest : public ::testing::Test {
   // Asks the portal, failing rather than hanging when no answer comes.
   PortalResult Choose(std::string* path) {
     auto pending =
-        std::async(std::launch::async, [path] { return ChooseSaveFileWithPortal(kTitle, path); });
+        std::async(std::launch::async, [path] { return ChooseSaveFileWithPortal(kTitle, kParent, path); });
     if (pending.wait_for(10s) != std::future_status::ready) {
       ADD_FAILURE() << "no answer within 10 s";
       // Taking the bus away is what ends the wait.
@@ -139,7 +140,7 @@ TEST_F(PortalTest, ChosenFileComesBackAsAPathAndTheCallAsksForSoundFiles) {
     EXPECT_EQ(Choose(&path), PortalResult::kChosen);
     EXPECT_EQ(path, "/tmp/x y/take.wav");
     EXPECT_EQ(ReadFile(Record()),
-              "parent_window=\n"
+              "parent_window=x11:5a0000c\n"
               "title=Save Sound As\n"
               "options=filters,handle_token,modal\n"
               "modal=Boolean:True\n"
@@ -170,20 +171,21 @@ TEST_F(PortalTest, SaveDialogUsesThePortalFirstAndOnlyFallsBackWithoutOne) {
   // A zenity that tells that it ran.
   const fs::path bin = dir_ / "bin";
   fs::create_directory(bin);
-  std::ofstream(bin / "zenity") << "#!/bin/sh\ntouch '" << (dir_ / "zenity-ran").string()
+  std::ofstream(bin / "zenity") << "#!/bin/sh\necho \"$@\" > '" << (dir_ / "zenity-ran").string()
                                 << "'\necho /from/zenity.wav\n";
   fs::permissions(bin / "zenity", fs::perms::owner_all);
   ScopedEnv path_env("PATH", (bin.string() + ":/usr/bin:/bin").c_str());
 
-  EXPECT_EQ(ChooseSaveFile(kTitle), std::optional<std::string>("/from/zenity.wav"));
-  EXPECT_TRUE(fs::exists(dir_ / "zenity-ran"));
+  EXPECT_EQ(ChooseSaveFile(kTitle, kParent), std::optional<std::string>("/from/zenity.wav"));
+  // Attached to the recorder window, so it stays above it.
+  EXPECT_NE(ReadFile(dir_ / "zenity-ran").find("--modal --attach=94371852"), std::string::npos);
   fs::remove(dir_ / "zenity-ran");
 
   StartPortal("choose");
-  EXPECT_EQ(ChooseSaveFile(kTitle), std::optional<std::string>("/tmp/x y/take.wav"));
+  EXPECT_EQ(ChooseSaveFile(kTitle, kParent), std::optional<std::string>("/tmp/x y/take.wav"));
   StopPortal();
   StartPortal("cancel");
-  EXPECT_EQ(ChooseSaveFile(kTitle), std::nullopt);
+  EXPECT_EQ(ChooseSaveFile(kTitle, kParent), std::nullopt);
   EXPECT_FALSE(fs::exists(dir_ / "zenity-ran"));
 }
 
@@ -196,7 +198,7 @@ TEST(PortalWithoutBus, NoSessionBusMeansNoPortal) {
     SCOPED_TRACE(address ? address : "(unset)");
     ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address);
     std::string path;
-    EXPECT_EQ(ChooseSaveFileWithPortal(kTitle, &path), PortalResult::kNoPortal);
+    EXPECT_EQ(ChooseSaveFileWithPortal(kTitle, 0, &path), PortalResult::kNoPortal);
   }
   fs::remove_all(dir_template);
 }
