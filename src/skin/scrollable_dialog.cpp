@@ -208,7 +208,7 @@ void CScrollableDialog::OnMouseDown(gfx::Point p) {
       StartRepeat(ListScroll::Request::kLineUp);
     } else if (p.y >= bar.Bottom() - kArrowHeight) {
       StartRepeat(ListScroll::Request::kLineDown);
-    } else if (thumb.Contains(p) || (p.y >= thumb.y && p.y < thumb.Bottom())) {
+    } else if (p.y >= thumb.y && p.y < thumb.Bottom()) {
       dragging_thumb_ = true;
       drag_offset_ = p.y - thumb.y;
       Invalidate();
