@@ -1,14 +1,19 @@
 #!/usr/bin/python3
 """One recording session, as a whole process, for timing against a peer.
 
-  record_session.py voxtape SECONDS   start Voxtape, F5, wait, F5, close it (F9, Return)
-  record_session.py parecord SECONDS  parecord from the default source for as long, then SIGINT
+  record_session.py voxtape SECONDS       start Voxtape, F5, wait, F5, close it (F9, Return)
+  record_session.py parecord SECONDS      parecord from the default source for as long, then SIGINT
+  record_session.py voxtape-idle SECONDS  start Voxtape, leave it alone for as long, close it
 
 Both record the server's default source at 44.1 kHz, 16 bits, stereo, and run under
 /usr/bin/time -v, which measures the recorder's own process from start to exit. Prints one line:
 
   <recorder> recorded=<s> stop_to_complete_ms=<ms> bytes=<n> cpu_s=<user+sys> user_s=<s> sys_s=<s>
-      max_rss_kib=<n>          (on one line)
+      max_rss_kib=<n> steady_cpu_s=<s> steady_s=<s>          (on one line; idle: no recording fields)
+
+"steady_cpu_s": the CPU time (user + system, all threads, from /proc/PID/stat) of the recorder
+over the SECONDS it records (or, idle, sits with its window shown and its display running), without
+its start-up and its ending; "steady_s" is how long that span really was.
 
 "Stop to complete": from the Stop (the F5 key sent through XTEST; parecord's SIGINT) until the file
 is complete (Voxtape's writer has let go of its lock; parecord has exited). Needs DISPLAY and a
@@ -106,7 +111,26 @@ def find_window(name, pid=None):
     raise RuntimeError(f"no window {name!r}")
 
 
-def voxtape(seconds, scratch, report):
+def process_cpu_seconds(pid):
+    """User + system time so far of every thread of a process."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    # After the command name: state is field 3, utime 14 and stime 15 (1-based, as in proc(5)).
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+class Steady:
+    """The CPU time a process takes over a span of wall time."""
+
+    def start(self, pid):
+        self.pid, self.cpu, self.wall = pid, process_cpu_seconds(pid), time.monotonic()
+
+    def stop(self):
+        self.cpu = process_cpu_seconds(self.pid) - self.cpu
+        self.wall = time.monotonic() - self.wall
+
+
+def voxtape(seconds, scratch, report, steady):
     folder = os.path.join(scratch, "voxtape")
     shutil.copytree(PROGRAM_DIR, folder, ignore=shutil.ignore_patterns("sounds"))
     wav = os.path.join(folder, "sounds", "current.wav")
@@ -115,7 +139,9 @@ def voxtape(seconds, scratch, report):
         wid = find_window("^Voxtape$", pid)
         xdotool("windowfocus", "--sync", wid)
         xdotool("key", "F5")
+        steady.start(pid)
         time.sleep(seconds)
+        steady.stop()
         xdotool("windowfocus", "--sync", wid)
         keys = KeyPresser()
         try:
@@ -141,12 +167,36 @@ def voxtape(seconds, scratch, report):
     return wav, (done - stopped) * 1000
 
 
-def parecord(seconds, scratch, report):
+def voxtape_idle(seconds, scratch, report, steady):
+    folder = os.path.join(scratch, "voxtape")
+    shutil.copytree(PROGRAM_DIR, folder, ignore=shutil.ignore_patterns("sounds"))
+    proc, pid = timed([os.path.join(folder, "voxtape")], report)
+    try:
+        wid = find_window("^Voxtape$", pid)
+        time.sleep(2)  # past the start-up
+        steady.start(pid)
+        time.sleep(seconds)
+        steady.stop()
+        xdotool("windowfocus", "--sync", wid)
+        xdotool("key", "F9")
+        confirm = find_window("^Exit Voxtape$")
+        xdotool("windowfocus", "--sync", confirm)
+        xdotool("key", "Return")
+        proc.wait(timeout=TIMEOUT)
+    finally:
+        if proc.poll() is None:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.wait()
+
+
+def parecord(seconds, scratch, report, steady):
     wav = os.path.join(scratch, "parecord.wav")
     proc, pid = timed(["parecord", "--file-format=wav", "--rate=44100", "--channels=2",
                        "--format=s16le", wav], report)
     try:
+        steady.start(pid)
         time.sleep(seconds)
+        steady.stop()
         stopped = time.monotonic()
         os.kill(pid, signal.SIGINT)
         proc.wait(timeout=TIMEOUT)
@@ -189,14 +239,20 @@ def rusage(report):
 
 def main():
     recorder, seconds = sys.argv[1], float(sys.argv[2])
+    steady = Steady()
     with tempfile.TemporaryDirectory(prefix="voxtape-bench-") as scratch:
         report = os.path.join(scratch, "time.txt")
-        wav, stop_ms = {"voxtape": voxtape, "parecord": parecord}[recorder](seconds, scratch, report)
-        size = os.path.getsize(wav)
-        recorded = data_bytes(wav) / 176400
+        if recorder == "voxtape-idle":
+            voxtape_idle(seconds, scratch, report, steady)
+            recording = ""
+        else:
+            wav, stop_ms = {"voxtape": voxtape, "parecord": parecord}[recorder](seconds, scratch, report,
+                                                                                steady)
+            recording = (f"recorded={data_bytes(wav) / 176400:.2f}s stop_to_complete_ms={stop_ms:.1f} "
+                         f"bytes={os.path.getsize(wav)} ")
         user, system, rss = rusage(report)
-        print(f"{recorder} recorded={recorded:.2f}s stop_to_complete_ms={stop_ms:.1f} bytes={size} "
-              f"cpu_s={user + system:.2f} user_s={user:.2f} sys_s={system:.2f} max_rss_kib={rss}")
+        print(f"{recorder} {recording}cpu_s={user + system:.2f} user_s={user:.2f} sys_s={system:.2f} "
+              f"max_rss_kib={rss} steady_cpu_s={steady.cpu:.2f} steady_s={steady.wall:.2f}")
 
 
 if __name__ == "__main__":

@@ -1,7 +1,6 @@
 #include "app/recorder_app.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "platform/sys/sys.h"
 #include "skin/skin_archive.h"
@@ -9,6 +8,7 @@
 #include "ui/hand_cursors.h"
 #include "ui/recorder_window.h"
 #include "ui/session_state.h"
+#include "ui/sounds_folder.h"
 
 namespace vt {
 namespace {
@@ -71,18 +71,9 @@ bool CRecorderApp::InitFolders() {
   paths.program_folder = sys::ProgramFolder();
   if (paths.program_folder.empty()) return false;
   sys::SetCurrentDirectory(paths.program_folder);
-  paths.sounds_folder = paths.program_folder + "sounds/";
-  // A system-wide install cannot write beside the program: keep recordings in the user's data.
-  if (!sys::FolderWritable(paths.program_folder)) {
-    const char* data_home = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    std::string base = data_home && *data_home ? std::string(data_home)
-                       : home                  ? std::string(home) + "/.local/share"
-                                               : std::string("/tmp");
-    sys::CreateFolder(base);
-    sys::CreateFolder(base + "/voxtape");
-    paths.sounds_folder = base + "/voxtape/sounds/";
-  }
+  // A system-wide install (or a `sounds` that cannot take recordings) keeps them in the user's
+  // own data folder instead.
+  paths.sounds_folder = ChooseSoundsFolder(paths.program_folder);
   return true;
 }
 
@@ -103,9 +94,6 @@ int CRecorderApp::Run() {
     win::ShutdownDisplay();
     return 1;
   }
-  // An existing folder is fine; one that cannot be made shows up when a recording starts.
-  sys::CreateFolder(Paths().sounds_folder);
-
   sys::InstanceLock::Result lock_result{};
   auto instance = sys::InstanceLock::Acquire(kInstanceMarker, &lock_result);
   if (lock_result == sys::InstanceLock::Result::kHeldElsewhere) {

@@ -30,7 +30,7 @@ std::error_code CAviFile::OpenWaveFile(const std::string& path) {
   file_format_ = MakeWaveFormat(format_choice_);
   std::lock_guard lock(file_mutex_);
   write_error_.clear();
-  file_full_ = false;
+  failure_ = Failure::kNone;
   const std::error_code error = wave_file_.OpenWaveFile(path, file_format_);
   file_open_ = wave_file_.IsOpen();
   return error;
@@ -41,6 +41,7 @@ std::error_code CAviFile::OpenCaptureDevice() {
   device_format_ = MakeWaveFormat(format_choice_);
   capture_buffer_bytes_ = CaptureBufferBytesFor(device_format_.nSamplesPerSec);
   requeue_count_ = 0;
+  handed_over_.fill(0);
   paused_ = false;
   {
     std::lock_guard lock(cut_mutex_);
@@ -139,14 +140,39 @@ std::error_code CAviFile::StopCapture() {
 }
 
 void CAviFile::WaveInCallback(CaptureNotice notice, CaptureBuffer* header) {
+  const std::ptrdiff_t index = header != nullptr ? header - headers_.data() : -1;
+  const bool ours = index >= 0 && index < kCaptureBufferCount;
   switch (notice) {
     case CaptureNotice::kOpen:
       SetLatest({});
       break;
+    case CaptureNotice::kProgress: {
+      // The part of the buffer being filled that the writer has not had yet, in whole frames.
+      if (!ours) break;
+      const std::uint32_t frame = std::max<std::uint16_t>(device_format_.nBlockAlign, 1);
+      std::uint32_t recorded = std::min(header->bytes_recorded, header->length);
+      recorded -= recorded % frame;
+      std::uint32_t& handed = handed_over_[static_cast<std::size_t>(index)];
+      if (recorded <= handed) break;
+      std::shared_ptr<const std::vector<std::uint8_t>> copy;
+      try {
+        copy = std::make_shared<const std::vector<std::uint8_t>>(header->data + handed,
+                                                                 header->data + recorded);
+      } catch (const std::bad_alloc&) {
+        break;  // left for the data notice
+      }
+      QueueForWriter(std::move(copy), 0, recorded - handed);
+      handed = recorded;
+      break;
+    }
     case CaptureNotice::kData: {
       if (header == nullptr) break;
-      const std::ptrdiff_t index = header - headers_.data();
       const std::uint32_t recorded = std::min(header->bytes_recorded, header->length);
+      std::uint32_t handed = 0;
+      if (ours) {
+        handed = std::min(handed_over_[static_cast<std::size_t>(index)], recorded);
+        handed_over_[static_cast<std::size_t>(index)] = 0;
+      }
       std::shared_ptr<const std::vector<std::uint8_t>> copy;
       try {
         copy = std::make_shared<const std::vector<std::uint8_t>>(header->data,
@@ -154,25 +180,43 @@ void CAviFile::WaveInCallback(CaptureNotice notice, CaptureBuffer* header) {
       } catch (const std::bad_alloc&) {
         // The bytes are lost; the writer still counts them so later cuts stay in place.
       }
-      const bool ours = index >= 0 && index < kCaptureBufferCount;
       SetLatest({ours ? static_cast<int>(index) : -1, copy, device_format_});
       // Copied first, then handed back: the device may refill it at once.
       if (file_open_ && requeue_enabled_) RequeueCaptureBuffer(requeue_count_.load());
-      if (recorded > 0) {
-        {
-          std::lock_guard lock(queue_mutex_);
-          queue_.push_back({std::move(copy), recorded});
-        }
-        queue_ready_.notify_one();
-      }
+      // Only what progress notices have not already given the writer.
+      QueueForWriter(std::move(copy), handed, recorded - handed);
       break;
     }
+    case CaptureNotice::kFailed:
+      Fail(Failure::kDeviceLost);
+      break;
     case CaptureNotice::kClose:
       FreeCaptureBlocks();
       SetLatest({});
       CloseWaveFile();
       break;
   }
+}
+
+void CAviFile::QueueForWriter(std::shared_ptr<const std::vector<std::uint8_t>> bytes,
+                              std::uint32_t offset, std::uint32_t size) {
+  if (size == 0) return;
+  {
+    std::lock_guard lock(queue_mutex_);
+    queue_.push_back({std::move(bytes), offset, size});
+  }
+  queue_ready_.notify_one();
+}
+
+void CAviFile::Fail(Failure failure) {
+  Failure none = Failure::kNone;
+  if (!failure_.compare_exchange_strong(none, failure)) return;
+  std::function<void()> notify;
+  {
+    std::lock_guard lock(file_mutex_);
+    notify = on_failure_;
+  }
+  if (notify) notify();
 }
 
 int CAviFile::RequeueCaptureBuffer(int n) {
@@ -195,9 +239,9 @@ void CAviFile::SetLatest(LatestCapture latest) {
   latest_ = std::move(latest);
 }
 
-void CAviFile::SetFileFullCallback(std::function<void()> on_file_full) {
+void CAviFile::SetFailureCallback(std::function<void()> on_failure) {
   std::lock_guard lock(file_mutex_);
-  on_file_full_ = std::move(on_file_full);
+  on_failure_ = std::move(on_failure);
 }
 
 std::error_code CAviFile::WriteError() const {
@@ -235,12 +279,14 @@ void CAviFile::WriterThread() {
       item = std::move(queue_.front());
       queue_.pop_front();
     }
-    if (item.bytes) Write(*item.bytes, position);
+    if (item.bytes) {
+      Write(std::span<const std::uint8_t>(*item.bytes).subspan(item.offset, item.size), position);
+    }
     position += item.size;
   }
 }
 
-void CAviFile::Write(const std::vector<std::uint8_t>& bytes, std::uint64_t stream_position) {
+void CAviFile::Write(std::span<const std::uint8_t> bytes, std::uint64_t stream_position) {
   // The parts of these bytes that lie outside every pause, as offsets into `bytes`.
   std::vector<std::pair<std::size_t, std::size_t>> kept;
   const std::uint64_t end = stream_position + bytes.size();
@@ -262,26 +308,27 @@ void CAviFile::Write(const std::vector<std::uint8_t>& bytes, std::uint64_t strea
   std::span<const std::uint8_t> out(bytes);
   if (kept.size() != 1 || kept[0].second != bytes.size()) {
     for (const auto& [offset, size] : kept) {
-      joined.insert(joined.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset),
-                    bytes.begin() + static_cast<std::ptrdiff_t>(offset + size));
+      const auto piece = bytes.subspan(offset, size);
+      joined.insert(joined.end(), piece.begin(), piece.end());
     }
     out = joined;
   }
   if (out.empty()) return;
 
-  std::function<void()> notify;
+  Failure failure = Failure::kNone;
   {
     std::lock_guard lock(file_mutex_);
-    if (!wave_file_.IsOpen() || file_full_) return;
+    // After a failure the file ends where the failure was: nothing later is written.
+    if (!wave_file_.IsOpen() || failure_.load() != Failure::kNone) return;
     const std::error_code error = wave_file_.AppendWaveData(out);
     if (wave_file_.LimitReached()) {
-      file_full_ = true;
-      notify = on_file_full_;
-    } else if (error && !write_error_) {
-      write_error_ = error;
+      failure = Failure::kFileFull;
+    } else if (error) {
+      if (!write_error_) write_error_ = error;
+      failure = Failure::kWriteFailed;
     }
   }
-  if (notify) notify();
+  if (failure != Failure::kNone) Fail(failure);
 }
 
 void CAviFile::FreeCaptureBlocks() {

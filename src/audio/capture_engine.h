@@ -9,6 +9,10 @@
 // Sixteen buffers of 15 x samples-per-second bytes sit in the device's queue. Each buffer the
 // device returns is copied and handed straight back (header RequeueCount mod 16), and the copy
 // goes to the one writer thread, which appends the copies in the order the device returned them.
+// A buffer holds 3.75 to 15 s of sound, so the device also hands over the part of the buffer it
+// is filling several times a second (a progress notice): those bytes go to the writer at once,
+// and when the buffer comes back only the rest of it follows. A program that is killed loses no
+// more than a fraction of a second.
 // Pause cuts the sound at the frame where it was pressed and Resume at the frame where it was
 // pressed, whatever buffer those frames lie in.
 #pragma once
@@ -21,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -97,11 +102,20 @@ class CAviFile {
   bool IsPaused() const { return paused_.load(); }
   bool WaveFileOpen() const { return file_open_.load(); }
   int RequeueCount() const { return requeue_count_.load(); }
-  // The data chunk reached its size limit; nothing more is written, and the session should
-  // stop the recording. on_file_full (set before a recording) is called once when it happens,
-  // on the writer thread.
-  bool FileFull() const { return file_full_.load(); }
-  void SetFileFullCallback(std::function<void()> on_file_full);
+  // Why a running recording cannot go on, and the session should stop it and say so. The first
+  // one counts; cleared by OpenWaveFile. After a failure nothing more is written, so the file
+  // ends with the sound captured up to it.
+  enum class Failure {
+    kNone,
+    kFileFull,     // the data chunk reached its size limit
+    kWriteFailed,  // writing the working file failed (a full disk): see WriteError
+    kDeviceLost,   // the capture device stopped on its own (the sound server went away)
+  };
+  Failure RecordingFailure() const { return failure_.load(); }
+  bool FileFull() const { return failure_.load() == Failure::kFileFull; }
+  // Called once, on the writer's or the device's thread, when a recording fails; set before
+  // the recording starts.
+  void SetFailureCallback(std::function<void()> on_failure);
   // The first error writing the working file in this recording (a full disk, a failed close);
   // cleared by OpenWaveFile. Reaching the size limit is not an error (see FileFull).
   std::error_code WriteError() const;
@@ -115,9 +129,11 @@ class CAviFile {
   const CaptureBuffer* CaptureHeader(int k) const { return &headers_[k]; }
 
  private:
+  // Bytes of the device's stream for the writer: `size` bytes from `offset` of `bytes`.
   struct Pending {
     std::shared_ptr<const std::vector<std::uint8_t>> bytes;  // null when it could not be copied
-    std::uint32_t size = 0;                                  // bytes the device recorded
+    std::uint32_t offset = 0;
+    std::uint32_t size = 0;  // bytes the device recorded
   };
   // A span of the device's byte stream left out of the file: [begin, end).
   struct Cut {
@@ -128,7 +144,11 @@ class CAviFile {
   void StartWriter();
   void StopWriter();  // appends what is queued, then joins
   void WriterThread();
-  void Write(const std::vector<std::uint8_t>& bytes, std::uint64_t stream_position);
+  void Write(std::span<const std::uint8_t> bytes, std::uint64_t stream_position);
+  // Queues bytes [from, to) of a capture header for the writer (device thread).
+  void QueueForWriter(std::shared_ptr<const std::vector<std::uint8_t>> bytes, std::uint32_t offset,
+                      std::uint32_t size);
+  void Fail(Failure failure);            // the first failure of a recording counts
   std::uint64_t StreamPosition() const;  // bytes captured so far
   void FreeCaptureBlocks();
   void CloseWaveFile();
@@ -144,17 +164,19 @@ class CAviFile {
   std::unique_ptr<CaptureDevice> device_;
   std::array<CaptureBuffer, kCaptureBufferCount> headers_{};
   std::array<std::unique_ptr<std::uint8_t[]>, kCaptureBufferCount> blocks_;
+  // Bytes of each header already given to the writer by progress notices; device thread only.
+  std::array<std::uint32_t, kCaptureBufferCount> handed_over_{};
 
   std::atomic<int> requeue_count_{0};
   std::atomic<bool> requeue_enabled_{false};  // from OpenCaptureDevice to StopCapture
   std::atomic<bool> file_open_{false};
   std::atomic<bool> paused_{false};
-  std::atomic<bool> file_full_{false};
+  std::atomic<Failure> failure_{Failure::kNone};
 
   mutable std::mutex file_mutex_;
-  WaveWriter wave_file_;                // guarded by file_mutex_
-  std::error_code write_error_;         // guarded by file_mutex_
-  std::function<void()> on_file_full_;  // guarded by file_mutex_
+  WaveWriter wave_file_;              // guarded by file_mutex_
+  std::error_code write_error_;       // guarded by file_mutex_
+  std::function<void()> on_failure_;  // guarded by file_mutex_
 
   mutable std::mutex latest_mutex_;
   LatestCapture latest_;  // guarded by latest_mutex_

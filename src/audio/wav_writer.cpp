@@ -78,6 +78,7 @@ WaveWriter::~WaveWriter() {
 
 std::error_code WaveWriter::OpenWaveFile(const std::string& path, const WaveFormat& format) {
   if (IsOpen()) return std::make_error_code(std::errc::device_or_resource_busy);
+  if (format.nBlockAlign > kMaxFrameBytes) return std::make_error_code(std::errc::invalid_argument);
   // Not truncated on open: a file that someone else holds must be left as it is.
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return LastError();
@@ -108,6 +109,8 @@ std::error_code WaveWriter::OpenWaveFile(const std::string& path, const WaveForm
   data_bytes_ = 0;
   pending_bytes_ = 0;
   buffered_ = 0;
+  partial_size_ = 0;
+  skip_ = 0;
   limit_reached_ = false;
   return {};
 }
@@ -167,19 +170,42 @@ std::error_code WaveWriter::AppendWaveData(std::span<const std::uint8_t> bytes) 
   if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
   if (limit_reached_) return std::make_error_code(std::errc::file_too_large);
 
-  const std::uint64_t block_align = std::max<std::uint16_t>(format_.nBlockAlign, 1);
-  const std::uint64_t max_data = data_limit_ - data_limit_ % block_align;
-  std::size_t take = bytes.size();
-  bool at_limit = false;
-  if (data_bytes_ + take > max_data) {
-    take = max_data > data_bytes_ ? static_cast<std::size_t>(max_data - data_bytes_) : 0;
-    at_limit = true;
+  const std::size_t block_align = std::max<std::uint16_t>(format_.nBlockAlign, 1);
+  // The rest of a frame that a failed append broke is never written: it would shift every frame
+  // after it.
+  const std::size_t dropped = std::min(skip_, bytes.size());
+  bytes = bytes.subspan(dropped);
+  skip_ -= dropped;
+
+  // A frame begun by the previous append is completed by the first bytes of this one.
+  std::array<std::uint8_t, kMaxFrameBytes> head{};
+  std::size_t head_size = 0;
+  if (partial_size_ > 0) {
+    const std::size_t take = std::min(block_align - partial_size_, bytes.size());
+    std::copy_n(bytes.begin(), take, partial_.begin() + partial_size_);
+    partial_size_ += take;
+    bytes = bytes.subspan(take);
+    if (partial_size_ < block_align) return {};
+    head = partial_;
+    head_size = block_align;
+    partial_size_ = 0;
   }
+  const std::size_t whole = bytes.size() - bytes.size() % block_align;
+  const std::span<const std::uint8_t> tail = bytes.subspan(whole);
+  bytes = bytes.first(whole);
+
+  const std::uint64_t max_data = data_limit_ - data_limit_ % block_align;
+  const std::uint64_t room = max_data > data_bytes_ ? max_data - data_bytes_ : 0;
+  const bool at_limit = head_size + whole > room;
+  const std::size_t head_take = static_cast<std::size_t>(std::min<std::uint64_t>(head_size, room));
+  const std::size_t body_take =
+      static_cast<std::size_t>(std::min<std::uint64_t>(whole, room - head_take));
 
   const std::uint64_t before = data_bytes_;
   pending_bytes_ = 0;
   buffered_ = 0;
-  std::error_code error = Write(bytes.first(take));
+  std::error_code error = Write(std::span<const std::uint8_t>(head.data(), head_take));
+  if (!error) error = Write(bytes.first(body_take));
   if (!error) error = Flush();
   if (!error) {
     data_bytes_ += pending_bytes_;
@@ -189,12 +215,16 @@ std::error_code WaveWriter::AppendWaveData(std::span<const std::uint8_t> bytes) 
   if (error) {
     data_bytes_ = before;
     RollBack();
+    // These bytes are lost, the frame begun by the last of them too.
+    if (!tail.empty()) skip_ = block_align - tail.size();
     return error;
   }
   if (at_limit) {
     limit_reached_ = true;
     return std::make_error_code(std::errc::file_too_large);
   }
+  std::copy(tail.begin(), tail.end(), partial_.begin());
+  partial_size_ = tail.size();
   return {};
 }
 

@@ -55,10 +55,14 @@ class WaveWriter {
   // already open (std::errc::device_or_resource_busy).
   std::error_code OpenWaveFile(const std::string& path, const WaveFormat& format);
 
-  // Appends sample bytes to the data chunk and updates the header. An append is all or nothing:
-  // on a write error (full disk) the file is put back as it was before it. At the size limit only
-  // the whole frames that fit are written and std::errc::file_too_large is returned, then and for
-  // every later append; the file stays valid. std::errc::bad_file_descriptor when no file is open.
+  // Appends sample bytes to the data chunk and updates the header. The appends together are one
+  // stream of frames, and only whole frames reach the file: a frame split between two appends is
+  // written with the second. An append is all or nothing: on a write error (full disk) the file
+  // is put back as it was before it, ending at a whole frame, and the bytes are lost; if they
+  // ended inside a frame, the rest of that frame is dropped from the next append, so no frame
+  // after the gap is shifted. At the size limit only the whole frames that fit are written and
+  // std::errc::file_too_large is returned, then and for every later append; the file stays
+  // valid. std::errc::bad_file_descriptor when no file is open.
   std::error_code AppendWaveData(std::span<const std::uint8_t> bytes);
 
   // Completes and closes the file, releasing the lock. bad_file_descriptor when none is open.
@@ -83,6 +87,10 @@ class WaveWriter {
   std::uint64_t data_bytes_ = 0;     // sample bytes in the file and counted by its header
   std::uint64_t pending_bytes_ = 0;  // bytes of the running append already in the file
   bool limit_reached_ = false;
+  static constexpr std::size_t kMaxFrameBytes = 4;
+  std::array<std::uint8_t, kMaxFrameBytes> partial_{};  // the start of a frame held back
+  std::size_t partial_size_ = 0;
+  std::size_t skip_ = 0;  // bytes of a broken frame still to drop
   std::array<std::uint8_t, 8192> buffer_{};
   std::size_t buffered_ = 0;
 };

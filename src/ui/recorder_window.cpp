@@ -6,9 +6,12 @@
 #include "platform/sys/sys.h"
 #include "skin/skin_archive.h"
 #include "skin/skin_picture.h"
+#include "skin/status_display.h"
 #include "ui/exit_confirm.h"
+#include "ui/recording_errors.h"
 #include "ui/save_recording.h"
 #include "ui/session_state.h"
+#include "ui/sounds_folder.h"
 #include "ui/source_list.h"
 
 namespace vt {
@@ -71,6 +74,20 @@ const SliderSetup kSliders[] = {
     {CAudioRecorderDlg::kPlayVolume, {164, 546, 219, 27}},
 };
 
+// What the display reads from its refresh thread.
+StatusInputs DisplayInputs(audio::CAviFile& engine) {
+  StatusInputs inputs;
+  inputs.session = [] {
+    const SessionFlags& s = Session();
+    return SessionView{s.recording.load() != 0, s.recording_paused.load() != 0,
+                       s.playing.load() != 0, s.playback_paused.load() != 0};
+  };
+  inputs.advance_elapsed = [](bool paused) { return Timing().Advance(paused); };
+  // The engine lives as long as the process.
+  inputs.latest_sound = [&engine] { return engine.LatestCaptureBuffer().bytes; };
+  return inputs;
+}
+
 std::size_t LabelSlot(CAudioRecorderDlg::ControlId id) {
   for (std::size_t i = 0; i < std::size(kButtons); ++i)
     if (kButtons[i].id == id) return i;
@@ -96,7 +113,8 @@ RecorderServices RecorderServices::Desktop() {
   services.choose_save_file = [] {
     std::optional<std::string> chosen;
     const unsigned long parent = win::ModalOwnerX11Id();
-    win::RunWhileModal([&chosen, parent] { chosen = sys::ChooseSaveFile("Save Sound As", parent); });
+    win::RunWhileModal(
+        [&chosen, parent] { chosen = sys::ChooseSaveFile("Save Sound As", parent); });
     return chosen;
   };
   services.open_help = [](const std::string& page) { sys::StartDetached({"xdg-open", page}); };
@@ -115,7 +133,8 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
   // Controls in the order they lie on top of one another: frames first, buttons last.
   Add(std::make_unique<CSkinPicture>(kSourceFrame, false))->SetBounds(kSourceFrameRect);
   source_list_ = Add(std::make_unique<CScrollableDialog>(kSourceList));
-  Add(std::make_unique<CSkinPicture>(kDisplay, true))->SetBounds(kDisplayRect);
+  display_ = Add(std::make_unique<CStatusDisplay>(kDisplay, DisplayInputs(engine_)));
+  display_->SetBounds(kDisplayRect);
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i] = Add(std::make_unique<CRadioButton>(kRadios[i].id));
     radios_[i]->SetGroup(kRadios[i].group);
@@ -160,7 +179,8 @@ int CAudioRecorderDlg::DoModal() {
 void CAudioRecorderDlg::InitDialog() {
   SetTitle("Voxtape");
   LoadBackground(*this, "voxtape.bmp");
-  if (gfx::Surface icon; LoadSkinBitmapInto("microphoneOn.bmp", icon)) SetIcon(icon);
+  // The same picture as the desktop's launcher icon; its key colour is left see-through.
+  if (gfx::Surface icon; LoadSkinBitmapInto("appicon.bmp", icon)) SetIcon(icon, gfx::kWindowKey);
 
   for (const auto& b : kButtons) {
     CSkinButton& button = Button(b.id);
@@ -178,7 +198,6 @@ void CAudioRecorderDlg::InitDialog() {
     return Session().recording_paused.load() != 0 || Session().playback_paused.load() != 0;
   });
 
-  static_cast<CSkinPicture*>(FindControl(kDisplay))->LoadImage("pane.bmp");
   static_cast<CSkinPicture*>(FindControl(kSourceFrame))->LoadImage("recorderoptions.bmp");
 
   for (const auto& s : kSliders) {
@@ -195,6 +214,9 @@ void CAudioRecorderDlg::InitDialog() {
   source_list_->LoadBackground("recorderoptions.bmp");
   source_list_->Place(kSourceFrameRect);
   ConnectSourceList(*mixer_, *source_list_, *record_volume_);
+  display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
+                             [this] { return play_volume_->GetPos(); });
+  display_->LoadPanelSkin(0);  // day first; without its images the panel shows the skin beneath
 
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i]->SetOnChoose([this](CRadioButton& radio) { OnFormatRadio(radio); });
@@ -283,6 +305,8 @@ bool CAudioRecorderDlg::WorkingFileReadable() const {
 
 void CAudioRecorderDlg::StartRecording() {
   SessionFlags& session = Session();
+  // Before the flag, so the display never shows the last recording's time for this one.
+  Timing().Reset();
   session.recording = 1;
   Button(kPause).Invalidate();
   SetFormatRadiosEnabled(false);
@@ -290,50 +314,87 @@ void CAudioRecorderDlg::StartRecording() {
     session.playing = 0;
     SetButtonTexts(kPlay, "Play Sound", "Play last recording");
   }
-  engine_.OpenWaveFile(Paths().WorkingFile());
-  // A full data chunk ends the recording as Stop would.
-  engine_.SetFileFullCallback([this] {
-    win::PostToUi([this] {
-      if (Session().recording) OnRecordStop();
+  const std::error_code file_error = OpenWorkingFileWithFallback(
+      Paths().sounds_folder,
+      [this](const std::string& path) { return engine_.OpenWaveFile(path); });
+  if (file_error) {
+    StopRecording();
+    ShowError(OpenWorkingFileErrorText(file_error, Paths().WorkingFile()));
+    return;
+  }
+  // A failure found on the writer's or the device's thread comes here as a posted event.
+  engine_.SetFailureCallback([alive = std::weak_ptr<char>(alive_), this] {
+    win::PostToUi([alive, this] {
+      if (alive.lock()) OnRecordingFailed();
     });
   });
-  engine_.OpenCaptureDevice();
-  engine_.StartCapture();
+  std::error_code device_error = engine_.OpenCaptureDevice();
+  if (!device_error) device_error = engine_.StartCapture();
+  if (device_error) {
+    StopRecording();  // the file is completed, empty
+    ShowError(OpenCaptureErrorText(device_error));
+    return;
+  }
   Timing().Reset();
   SetButtonTexts(kRecord, "Stop Recording", "Stop recording");
   Invalidate();
 }
 
-void CAudioRecorderDlg::StopRecording() {
+std::error_code CAudioRecorderDlg::StopRecording() {
   Session().recording = 0;
   Button(kPause).Invalidate();
-  engine_.StopCapture();
+  const std::error_code error = engine_.StopCapture();
   SetFormatRadiosEnabled(true);
   SetButtonTexts(kRecord, "Record Sound", "Start recording sound");
   Invalidate();
+  return error;
+}
+
+void CAudioRecorderDlg::OnRecordingFailed() {
+  SessionFlags& session = Session();
+  const audio::CAviFile::Failure failure = engine_.RecordingFailure();
+  // Late news of a recording already stopped, or of one before the running one.
+  if (!session.recording || failure == audio::CAviFile::Failure::kNone) return;
+  if (session.recording_paused) {
+    session.recording_paused = 0;
+    SetButtonTexts(kPause, "Pause", "Pause recording");
+  }
+  const std::error_code error = StopRecording();
+  ShowError(RecordingFailureText(failure, error, Paths().WorkingFile()));
+}
+
+void CAudioRecorderDlg::ShowError(const std::string& text) {
+  if (text.empty() || !services_.show_error) return;
+  PresentIfDirty();  // the window shows the truth behind the message
+  services_.show_error(text);
 }
 
 void CAudioRecorderDlg::OnRecordStop() {
   SessionFlags& session = Session();
   session.recording_paused = 0;
   session.playback_paused = 0;
-  if (!session.recording)
+  if (!session.recording) {
     StartRecording();
-  else
-    StopRecording();
+    return;
+  }
+  const std::error_code error = StopRecording();
+  ShowError(RecordingFailureText(engine_.RecordingFailure(), error, Paths().WorkingFile()));
 }
 
 void CAudioRecorderDlg::OnPauseResume() {
   SessionFlags& session = Session();
   if (!session.recording) return;  // the playback half comes with the player
-  session.recording_paused = 1 - session.recording_paused;
-  if (session.recording_paused) {
-    engine_.PauseCapture();
+  // The time stops before the flag says paused and goes on after it says running, so the display's
+  // refresh never counts a moment twice.
+  if (!session.recording_paused) {
     Timing().Pause();
+    session.recording_paused = 1;
+    engine_.PauseCapture();
     SetButtonTexts(kPause, "Resume", "Resume recording");
   } else {
-    engine_.ResumeCapture();
+    session.recording_paused = 0;
     Timing().Resume();
+    engine_.ResumeCapture();
     SetButtonTexts(kPause, "Pause", "Pause recording");
   }
   Button(kPause).Invalidate();

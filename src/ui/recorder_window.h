@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "audio/recording_mixer.h"
 #include "platform/window/window.h"
@@ -15,6 +16,7 @@
 #include "skin/scrollable_dialog.h"
 #include "skin/skin_background.h"
 #include "skin/skin_button.h"
+#include "skin/status_display.h"
 
 namespace vt {
 
@@ -91,6 +93,8 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   CCoolSlider& PlayVolume() const { return *play_volume_; }
   CScrollableDialog& SourceList() const { return *source_list_; }
   audio::CRecordingMixer& Mixer() const { return *mixer_; }
+  // The display panel; playback hands it the player's position (SetPlayerPosition).
+  CStatusDisplay& Display() const { return *display_; }
   // The label a button carries (not drawn; its face shows the words).
   std::string ButtonLabel(ControlId id) const;
 
@@ -109,7 +113,12 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   void SetButtonTexts(ControlId id, std::string label, std::string tip);
   void SetFormatRadiosEnabled(bool enabled);
   void StartRecording();
-  void StopRecording();
+  // Returns what completing the file gave (see CAviFile::StopCapture).
+  std::error_code StopRecording();
+  // A failure of the running recording (a posted event from the capture side): stops it and
+  // says why.
+  void OnRecordingFailed();
+  void ShowError(const std::string& text);
   bool WorkingFileReadable() const;
 
   audio::CAviFile& engine_;
@@ -119,7 +128,10 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   CCoolSlider* play_volume_ = nullptr;
   CScrollableDialog* source_list_ = nullptr;
   std::unique_ptr<audio::CRecordingMixer> mixer_;
+  CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
+  // Lets events posted by other threads find out whether this window still exists.
+  std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace vt

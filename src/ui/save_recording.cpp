@@ -17,7 +17,9 @@ std::string Replace1(const char* pattern, const std::string& file) {
   return text;
 }
 
-std::string ErrorText(int error, const std::string& file) {
+}  // namespace
+
+std::string FileErrorText(int error, const std::string& file) {
   switch (error) {
     case EACCES:
     case EPERM:
@@ -40,6 +42,8 @@ std::string ErrorText(int error, const std::string& file) {
       return Replace1("An error occurred while accessing %1.", file);
   }
 }
+
+namespace {
 
 class Fd {
  public:
@@ -70,29 +74,30 @@ std::string WithWavExtension(const std::string& chosen) {
 std::optional<std::string> CopyRecording(const std::string& working_file,
                                          const std::string& target) {
   Fd source(::open(working_file.c_str(), O_RDONLY | O_CLOEXEC));
-  if (source.get() < 0) return ErrorText(errno, working_file);
+  if (source.get() < 0) return FileErrorText(errno, working_file);
   // Held shared while copying, so no recording can start writing it underneath.
-  if (::flock(source.get(), LOCK_SH | LOCK_NB) != 0) return ErrorText(EWOULDBLOCK, working_file);
+  if (::flock(source.get(), LOCK_SH | LOCK_NB) != 0)
+    return FileErrorText(EWOULDBLOCK, working_file);
   struct stat source_stat {};
-  if (::fstat(source.get(), &source_stat) != 0) return ErrorText(errno, working_file);
+  if (::fstat(source.get(), &source_stat) != 0) return FileErrorText(errno, working_file);
 
   // Opening the target without emptying it first: it might be the working file itself.
   Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
-  if (out.get() < 0) return ErrorText(errno, target);
+  if (out.get() < 0) return FileErrorText(errno, target);
   struct stat target_stat {};
-  if (::fstat(out.get(), &target_stat) != 0) return ErrorText(errno, target);
+  if (::fstat(out.get(), &target_stat) != 0) return FileErrorText(errno, target);
   if (target_stat.st_dev == source_stat.st_dev && target_stat.st_ino == source_stat.st_ino)
-    return ErrorText(EWOULDBLOCK, target);
-  if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return ErrorText(EWOULDBLOCK, target);
+    return FileErrorText(EWOULDBLOCK, target);
+  if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return FileErrorText(EWOULDBLOCK, target);
   if (S_ISREG(target_stat.st_mode) && ::ftruncate(out.get(), 0) != 0)
-    return ErrorText(errno, target);
+    return FileErrorText(errno, target);
 
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
     if (got < 0) {
       if (errno == EINTR) continue;
-      return ErrorText(errno, working_file);
+      return FileErrorText(errno, working_file);
     }
     if (got == 0) break;
     for (ssize_t done = 0; done < got;) {
@@ -100,13 +105,13 @@ std::optional<std::string> CopyRecording(const std::string& working_file,
           ::write(out.get(), buffer.data() + done, static_cast<size_t>(got - done));
       if (wrote < 0) {
         if (errno == EINTR) continue;
-        return ErrorText(errno, target);
+        return FileErrorText(errno, target);
       }
       done += wrote;
     }
   }
-  if (::fsync(out.get()) != 0 && errno != EINVAL) return ErrorText(errno, target);
-  if (::close(out.release()) != 0) return ErrorText(errno, target);
+  if (::fsync(out.get()) != 0 && errno != EINVAL) return FileErrorText(errno, target);
+  if (::close(out.release()) != 0) return FileErrorText(errno, target);
   return std::nullopt;
 }
 

@@ -15,4 +15,8 @@ std::string WithWavExtension(const std::string& chosen);
 std::optional<std::string> CopyRecording(const std::string& working_file,
                                          const std::string& target);
 
+// The program's standard text for a file error (an errno value), naming the file: "Access to %1
+// was denied.", "Disk full while accessing %1." and so on.
+std::string FileErrorText(int error, const std::string& file);
+
 }  // namespace vt

@@ -101,10 +101,13 @@ def launch(program_folder, tmp_path):
 
 
 @pytest.fixture
-def voxtape(launch) -> vt.Program:
-    """The program started from a fresh folder, its window shown (voxtape.wid)."""
+def voxtape(launch, request) -> vt.Program:
+    """The program started from a fresh folder, its window shown (voxtape.wid). Marked records_tone,
+    it records from the test tone: the source list starts on the Wave Out Mix monitor, silent here."""
     program = launch()
     program.wait_window()
+    if request.node.get_closest_marker("records_tone"):
+        vt.choose_source(program, vt.TONE_SOURCE)
     return program
 
 

@@ -35,6 +35,12 @@ def test_tone_check_tells_losses_from_source_gaps(rate, width):
     repeated = clean[:rate] + clean[rate - rate // 50:]
     assert vt.tone_report(wav_of(repeated, rate, width)).recorder_jumps
 
+    # Silence in the first milliseconds is a stream opening, not a gap; further in, it is one.
+    opening = [0] * (rate // 100) + clean[rate // 100:]
+    assert not vt.tone_report(wav_of(opening, rate, width)).problems()
+    late_opening = [0] * (rate // 10) + clean[rate // 10:]
+    assert vt.tone_report(wav_of(late_opening, rate, width)).source_gaps
+
     # The source was late: silence, then the tone goes on where it stopped (so its phase jumps too).
     gap = clean[:rate] + [0] * (rate // 100) + sine(rate, width, 1.0, start=rate)
     report = vt.tone_report(wav_of(gap, rate, width))

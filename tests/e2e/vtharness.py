@@ -17,6 +17,8 @@ from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
 WINDOW_TITLE = "Voxtape"
+# A spot of the main window's background with nothing on it, where a click only gives the keyboard.
+MAIN_BACKGROUND = (130, 45)
 # The colour that skin images leave transparent in windows and buttons.
 KEY_RGB = (2, 1, 255)
 # Long enough for a loaded 2-core machine, short enough that a hung program fails the test.
@@ -142,8 +144,36 @@ def window_property(wid: int, name: str) -> str | None:
     return out.split("=", 1)[1].strip() if "=" in out else None
 
 
+def transient_for(wid: int) -> int | None:
+    """The window this one belongs to (WM_TRANSIENT_FOR), or None."""
+    out = run("xprop", "-id", wid, "WM_TRANSIENT_FOR", check=False).decode()
+    m = re.search(r"window id # (0x[0-9a-f]+)", out)
+    return int(m.group(1), 16) if m else None
+
+
+def stacking() -> list[int]:
+    """The managed windows from the bottom of the stack to the top, as the window manager tells."""
+    out = run("xprop", "-root", "_NET_CLIENT_LIST_STACKING", check=False).decode()
+    return [int(w, 16) for w in re.findall(r"0x[0-9a-f]+", out)]
+
+
 def focus(wid: int):
+    """Gives a window the keyboard behind the window manager's back. Only for windows of other
+    programs that a person would click into (the save dialog's name field); the program's own windows
+    get the keyboard as a person gives it, by a click (Program.focus_by_click)."""
     xdotool("windowfocus", "--sync", wid)
+
+
+def focused_window() -> int | None:
+    out = xdotool("getwindowfocus", check=False).strip()
+    return int(out) if out.isdigit() else None
+
+
+def wait_focused(wid: int, timeout: float = 5):
+    """Waits until the window has the keyboard (a dialog gets it from the window manager when it
+    appears)."""
+    wait_until(lambda: focused_window() == wid, timeout=timeout, interval=0.02,
+               what=f"window {wid} to have the keyboard (it is with {focused_window()})")
 
 
 def tip_windows(pid: int) -> list[int]:
@@ -191,10 +221,11 @@ def close_request(wid: int):
 
 
 def press_keys(*keys: str, wid: int | None = None):
-    """Key presses (xdotool key names: F5, Return, Escape, Left ...) as real input events; with wid,
-    that window gets the focus first (no window manager gives it one)."""
+    """Key presses (xdotool key names: F5, Return, Escape, Left ...) as real input events to whichever
+    window has the keyboard, as a person types; with wid, that window must have it first (a dialog is
+    given it when it appears; this does not hand it over)."""
     if wid is not None:
-        focus(wid)
+        wait_focused(wid)
     xdotool("key", "--clearmodifiers", *keys)
 
 
@@ -562,9 +593,20 @@ class Program:
         finally:
             xdotool("mouseup", button)
 
-    def key(self, *keys: str, wid: int | None = None):
-        """Presses keys with the window focused."""
-        press_keys(*keys, wid=self._wid(wid))
+    def focus_by_click(self, wid: int | None = None, at: tuple[int, int] = MAIN_BACKGROUND):
+        """Gives the window the keyboard as a person does, by a click on its background (which moves
+        nothing), unless it has it already."""
+        wid = self._wid(wid)
+        if focused_window() == wid:
+            return
+        self.click(*at, wid=wid)
+        wait_focused(wid)
+
+    def key(self, *keys: str, wid: int | None = None, at: tuple[int, int] = MAIN_BACKGROUND):
+        """Presses keys in the window, first clicked into as a person would when it does not have
+        the keyboard."""
+        self.focus_by_click(wid, at)
+        xdotool("key", "--clearmodifiers", *keys)
 
 
 def wait_for_file(path: Path | str, timeout: float = TIMEOUT) -> Path:
@@ -676,6 +718,13 @@ def tone_report(wav: Wav, hz: float = 440.0, block_seconds: float = 0.02) -> Ton
     window = max(2, int(wav.rate * 0.005))
     gaps = [round(start / wav.rate, 3) for start in range(0, len(wav.samples) - window + 1, window)
             if max(abs(v) for v in wav.samples[start:start + window]) < full / 4]
+    # A stream may open with a few milliseconds of silence while the server's resampler fills
+    # (PipeWire does): quiet at the very start, up to 50 ms, is that, not a gap of the source.
+    leading = 0
+    while leading < len(gaps) and abs(gaps[leading] - leading * window / wav.rate) < 1e-3 \
+            and gaps[leading] < 0.05:
+        leading += 1
+    gaps = gaps[leading:]
 
     def wrap(a):
         return (a + math.pi) % (2 * math.pi) - math.pi
@@ -709,6 +758,8 @@ SOURCE_LIST = (23, 67, 351, 141)
 SOURCE_ROW_PITCH = 19
 SOURCE_ROW_TOP = 3
 SOURCE_BAR_WIDTH = 14
+# The test environment's default source, which carries its 440 Hz tone.
+TONE_SOURCE = "tone.monitor"
 
 
 def sources() -> list[tuple[str, str]]:

@@ -443,6 +443,11 @@ const std::map<std::string, Op>& Ops() {
        [](Canvas& c, Args& a) {
          if (a.Need(4)) DrawCassette(c.cr, a.Num(1), a.Num(2), a.Num(3), a.Colour(4));
        }},
+      // symbol ICON CX CY SCALE COLOUR: a button symbol (record, stop, play, pause, save) alone.
+      {"symbol",
+       [](Canvas& c, Args& a) {
+         if (a.Need(5)) DrawIcon(c.cr, a.Word(1), a.Num(2), a.Num(3), a.Num(4), a.Colour(5));
+       }},
       // reel CX CY RADIUS COLOUR ALPHA
       {"reel",
        [](Canvas& c, Args& a) {
@@ -619,6 +624,39 @@ bool MakeMatte(const ImagePlan& img, const Description& d,
   return true;
 }
 
+// Runs the drawing statements of `img` on `cr`, whose user space is the image's own pixels.
+bool DrawImage(const ImagePlan& img, const Description& d, cairo_t* cr, std::string& error) {
+  // Fixed font rendering so that the images come out the same on every machine.
+  cairo_font_options_t* fo = cairo_font_options_create();
+  cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
+  cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_SLIGHT);
+  cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_ON);
+  cairo_set_font_options(cr, fo);
+  cairo_font_options_destroy(fo);
+
+  Canvas canvas{cr, img.width, img.height};
+  for (const Statement& s : img.ops) {
+    auto op = Ops().find(s.words[0]);
+    if (op == Ops().end()) {
+      error = "line " + std::to_string(s.line) + ": unknown drawing '" + s.words[0] + "'";
+      return false;
+    }
+    Args args(s, d);
+    cairo_save(cr);
+    op->second(canvas, args);
+    cairo_restore(cr);
+    if (!args.error().empty()) {
+      error = args.error();
+      return false;
+    }
+  }
+  if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
+    error = img.name + ": " + cairo_status_to_string(cairo_status(cr));
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool MakeSkin(const Description& d, const std::string& out_dir, std::string& error) {
@@ -629,34 +667,7 @@ bool MakeSkin(const Description& d, const std::string& out_dir, std::string& err
     SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, img.width, img.height),
                        cairo_surface_destroy);
     ContextPtr cr(cairo_create(surface.get()), cairo_destroy);
-    // Fixed font rendering so that the images come out the same on every machine.
-    cairo_font_options_t* fo = cairo_font_options_create();
-    cairo_font_options_set_antialias(fo, CAIRO_ANTIALIAS_GRAY);
-    cairo_font_options_set_hint_style(fo, CAIRO_HINT_STYLE_SLIGHT);
-    cairo_font_options_set_hint_metrics(fo, CAIRO_HINT_METRICS_ON);
-    cairo_set_font_options(cr.get(), fo);
-    cairo_font_options_destroy(fo);
-
-    Canvas canvas{cr.get(), img.width, img.height};
-    for (const Statement& s : img.ops) {
-      auto op = Ops().find(s.words[0]);
-      if (op == Ops().end()) {
-        error = "line " + std::to_string(s.line) + ": unknown drawing '" + s.words[0] + "'";
-        return false;
-      }
-      Args args(s, d);
-      cairo_save(cr.get());
-      op->second(canvas, args);
-      cairo_restore(cr.get());
-      if (!args.error().empty()) {
-        error = args.error();
-        return false;
-      }
-    }
-    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
-      error = img.name + ": " + cairo_status_to_string(cairo_status(cr.get()));
-      return false;
-    }
+    if (!DrawImage(img, d, cr.get(), error)) return false;
     cairo_surface_flush(surface.get());
     const Rgb* key = img.key == KeyKind::kWindow    ? &kWindowKey
                      : img.key == KeyKind::kDisplay ? &kDisplayKey
@@ -666,6 +677,32 @@ bool MakeSkin(const Description& d, const std::string& out_dir, std::string& err
                 cairo_image_surface_get_stride(surface.get()), img.width, img.height, matte, key);
     if (!WriteBmp(pic, out_dir + "/" + img.name, error)) return false;
     made[img.name] = std::move(pic);
+  }
+  return true;
+}
+
+bool MakeIcon(const Description& d, const std::string& image, int size, const std::string& png,
+              std::string& error) {
+  auto img = std::find_if(d.images.begin(), d.images.end(),
+                          [&](const ImagePlan& i) { return i.name == image; });
+  if (img == d.images.end()) {
+    error = "no image " + image + " in the description";
+    return false;
+  }
+  if (img->width != img->height || size <= 0) {
+    error = image + ": an icon is drawn from a square image into a square of at least one pixel";
+    return false;
+  }
+  SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size),
+                     cairo_surface_destroy);
+  ContextPtr cr(cairo_create(surface.get()), cairo_destroy);
+  cairo_scale(cr.get(), static_cast<double>(size) / img->width,
+              static_cast<double>(size) / img->height);
+  if (!DrawImage(*img, d, cr.get(), error)) return false;
+  const cairo_status_t written = cairo_surface_write_to_png(surface.get(), png.c_str());
+  if (written != CAIRO_STATUS_SUCCESS) {
+    error = png + ": " + cairo_status_to_string(written);
+    return false;
   }
   return true;
 }

@@ -11,4 +11,9 @@ namespace vt::skingen {
 // each into `out_dir` under its own name. On failure gives false and says why in `error`.
 bool MakeSkin(const Description& d, const std::string& out_dir, std::string& error);
 
+// Draws the square image named `image` again at `size` x `size` pixels, keeping its transparency
+// (no key, no matte), and writes it as a PNG: the program's icon for the desktop.
+bool MakeIcon(const Description& d, const std::string& image, int size, const std::string& png,
+              std::string& error);
+
 }  // namespace vt::skingen

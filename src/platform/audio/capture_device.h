@@ -17,6 +17,10 @@ enum class SampleFormat {
   kS16Le,  // signed 16-bit little-endian samples
 };
 
+// Sound captured into the buffer being filled is handed over at least this often (in time of
+// sound), so a caller can save it long before the buffer is full.
+inline constexpr std::uint32_t kHandOverMilliseconds = 100;
+
 struct CaptureFormat {
   SampleFormat sample_format = SampleFormat::kS16Le;
   std::uint16_t channels = 2;             // 1 or 2; stereo frames are left then right
@@ -25,6 +29,11 @@ struct CaptureFormat {
   std::uint32_t BytesPerFrame() const {
     return channels * (sample_format == SampleFormat::kU8 ? 1u : 2u);
   }
+  // Bytes of kHandOverMilliseconds of sound, in whole frames (at least one).
+  std::uint32_t HandOverBytes() const {
+    const std::uint32_t frames = samples_per_sec * kHandOverMilliseconds / 1000;
+    return (frames > 0 ? frames : 1) * BytesPerFrame();
+  }
 };
 
 // True for the formats a device accepts (see CaptureFormat).
@@ -32,22 +41,36 @@ bool IsSupportedCaptureFormat(const CaptureFormat& format);
 
 // One buffer in the device's queue. The caller owns the memory and keeps it alive and untouched
 // from AddBuffer until the buffer comes back through a data notice.
+//
+// The device fills a buffer in whole frames only: a length that is not a whole number of frames
+// (15 x 11025 bytes of 16-bit mono) leaves its last bytes unused, so a full buffer never ends
+// in half a frame.
 struct CaptureBuffer {
   std::uint8_t* data = nullptr;
   std::uint32_t length = 0;          // capacity in bytes; need not be a whole number of frames
-  std::uint32_t bytes_recorded = 0;  // set by the device when it hands the buffer back
+  std::uint32_t bytes_recorded = 0;  // set by the device as it fills the buffer
 };
 
 enum class CaptureNotice {
-  kOpen,   // the device has opened; no buffer
-  kData,   // a buffer comes back, holding bytes_recorded bytes
-  kClose,  // the device has closed; no buffer, and no notice follows
+  kOpen,      // the device has opened; no buffer
+  kData,      // a buffer comes back, holding bytes_recorded bytes
+  kClose,     // the device has closed; no buffer, and no notice follows
+  kProgress,  // the buffer being filled holds bytes_recorded bytes so far; it stays queued and
+              // the device goes on filling it after the callback returns
+  kFailed,    // the device stopped on its own (the sound server went away): every queued buffer
+              // has come back; no data or progress notice follows. No buffer.
 };
 
-// Called with every notice. Data notices for full buffers arrive on the device's own thread;
-// Reset and Close deliver theirs before they return. A callback may queue buffers (AddBuffer)
-// but must not call Start, Stop, Reset or Close.
+// Called with every notice, one at a time and in order. Data and progress notices arrive on the
+// device's own thread; Reset and Close deliver theirs before they return. A callback may queue
+// buffers (AddBuffer) and read the bytes of the buffer it is given, but must not call Start,
+// Stop, Reset or Close.
 using CaptureCallback = std::function<void(CaptureNotice, CaptureBuffer*)>;
+
+// How many bytes of a buffer of `length` bytes a device fills: whole frames only.
+inline std::uint32_t UsableBufferBytes(std::uint32_t length, std::uint32_t bytes_per_frame) {
+  return bytes_per_frame == 0 ? length : length - length % bytes_per_frame;
+}
 
 class CaptureDevice {
  public:

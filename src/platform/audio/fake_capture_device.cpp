@@ -55,9 +55,12 @@ void FakeCaptureDevice::Deliver(CaptureNotice notice, CaptureBuffer* buffer) {
   {
     std::lock_guard lock(mutex_);
     callback = callback_;
-    if (notice == CaptureNotice::kData) {
-      log_.push_back("data " + std::to_string(NumberOf(buffer)) + " " +
+    if (notice == CaptureNotice::kData || notice == CaptureNotice::kProgress) {
+      log_.push_back((notice == CaptureNotice::kData ? "data " : "progress ") +
+                     std::to_string(NumberOf(buffer)) + " " +
                      std::to_string(buffer->bytes_recorded));
+    } else if (notice == CaptureNotice::kFailed) {
+      log_.push_back("failed");
     }
   }
   if (callback) callback(notice, buffer);
@@ -118,6 +121,7 @@ std::error_code FakeCaptureDevice::Reset() {
     if (!open_) return std::make_error_code(std::errc::bad_file_descriptor);
     started_ = false;
     queued.swap(queue_);
+    front_handed_ = 0;
   }
   RunOnDeviceThread([&] {
     for (CaptureBuffer* buffer : queued) Deliver(CaptureNotice::kData, buffer);
@@ -153,26 +157,51 @@ std::uint64_t FakeCaptureDevice::FramesCaptured() const {
 void FakeCaptureDevice::Feed(std::span<const std::uint8_t> bytes) {
   RunOnDeviceThread([&] {
     std::vector<CaptureBuffer*> full;
+    CaptureBuffer* progress = nullptr;
     {
       std::lock_guard lock(mutex_);
       if (!started_ || failed_) return;
+      const std::uint32_t frame = format_.BytesPerFrame();
       std::size_t done = 0;
       while (done < bytes.size() && !queue_.empty()) {
         CaptureBuffer* buffer = queue_.front();
+        const std::uint32_t usable = UsableBufferBytes(buffer->length, frame);
         const std::size_t take =
-            std::min<std::size_t>(buffer->length - buffer->bytes_recorded, bytes.size() - done);
+            std::min<std::size_t>(usable - buffer->bytes_recorded, bytes.size() - done);
         std::memcpy(buffer->data + buffer->bytes_recorded, bytes.data() + done, take);
         buffer->bytes_recorded += static_cast<std::uint32_t>(take);
         bytes_captured_ += take;
         done += take;
-        if (buffer->bytes_recorded == buffer->length) {
+        if (buffer->bytes_recorded == usable) {
           full.push_back(buffer);
           queue_.pop_front();
+          front_handed_ = 0;
         }
+      }
+      // Each feed is one piece from the source, as the server's are: the buffer being filled is
+      // handed over once enough has come in since its last hand-over.
+      if (!queue_.empty() &&
+          queue_.front()->bytes_recorded - front_handed_ >= format_.HandOverBytes()) {
+        progress = queue_.front();
+        front_handed_ = progress->bytes_recorded;
       }
     }
     // One buffer at a time, as a device would: the callback may queue it again meanwhile.
     for (CaptureBuffer* buffer : full) Deliver(CaptureNotice::kData, buffer);
+    if (progress != nullptr) Deliver(CaptureNotice::kProgress, progress);
+  });
+}
+
+void FakeCaptureDevice::HandOver() {
+  RunOnDeviceThread([this] {
+    CaptureBuffer* progress = nullptr;
+    {
+      std::lock_guard lock(mutex_);
+      if (!started_ || failed_ || queue_.empty()) return;
+      progress = queue_.front();
+      front_handed_ = progress->bytes_recorded;
+    }
+    Deliver(CaptureNotice::kProgress, progress);
   });
 }
 
@@ -185,8 +214,10 @@ void FakeCaptureDevice::Fail() {
       failed_ = true;
       started_ = false;
       held.swap(queue_);
+      front_handed_ = 0;
     }
     for (CaptureBuffer* buffer : held) Deliver(CaptureNotice::kData, buffer);
+    Deliver(CaptureNotice::kFailed, nullptr);
   });
 }
 

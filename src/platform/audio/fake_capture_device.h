@@ -34,15 +34,21 @@ class FakeCaptureDevice final : public CaptureDevice {
   std::error_code Close() override;
   std::uint64_t FramesCaptured() const override;
 
-  // The source produces `bytes`. While started they fill the queued buffers in order; bytes that
-  // find no queued buffer, or arrive while stopped, are lost.
+  // The source produces `bytes`, as one piece. While started they fill the queued buffers in
+  // order, in whole frames (see CaptureBuffer); bytes that find no queued buffer, or arrive while
+  // stopped, are lost. Full buffers come back; then the buffer being filled is handed over
+  // (a progress notice) when it has taken HandOverBytes() or more since it was last handed over.
   void Feed(std::span<const std::uint8_t> bytes);
-  // The source goes away: every queued buffer comes back, and the device takes no more.
+  // Hands over the buffer being filled now, whatever it holds.
+  void HandOver();
+  // The source goes away: every queued buffer comes back, then the failed notice; the device
+  // takes no more.
   void Fail();
 
   // What the device was asked and what it did, in order: "open", "add <k>", "start", "stop",
-  // "reset", "close", and "data <k> <bytes>" for each buffer handed back, where <k> numbers
-  // buffers by the order in which the device first saw them.
+  // "reset", "close", "data <k> <bytes>" for each buffer handed back, "progress <k> <bytes>" for
+  // each hand-over of the buffer being filled, and "failed", where <k> numbers buffers by the
+  // order in which the device first saw them.
   std::vector<std::string> Log() const;
   CaptureFormat Format() const;
   std::size_t QueuedBuffers() const;
@@ -72,6 +78,8 @@ class FakeCaptureDevice final : public CaptureDevice {
   bool started_ = false;                    // guarded by mutex_
   bool failed_ = false;                     // guarded by mutex_
   std::uint64_t bytes_captured_ = 0;        // guarded by mutex_
+  std::uint32_t front_handed_ = 0;          // guarded by mutex_: bytes of the front buffer
+                                            // handed over so far
 
   std::thread thread_;  // last: starts once everything above exists
 };

@@ -97,6 +97,8 @@ class PulseCaptureDevice final : public CaptureDevice {
   bool open_ = false;                 // guarded by queue_mutex_
   bool filling_ = false;              // guarded by queue_mutex_: between Start and Reset
   bool failed_ = false;               // guarded by queue_mutex_
+  std::uint32_t front_handed_ = 0;    // guarded by queue_mutex_: bytes of the front buffer
+                                      // handed over so far
 
   std::atomic<std::uint64_t> bytes_captured_{0};
 };
@@ -135,15 +137,19 @@ void PulseCaptureDevice::OnReadable(pa_stream* stream, size_t, void* self) {
 
 void PulseCaptureDevice::Capture(const void* data, size_t nbytes) {
   std::vector<CaptureBuffer*> full;
+  CaptureBuffer* progress = nullptr;
   {
     std::lock_guard lock(queue_mutex_);
     if (!filling_ || failed_) return;
     const auto* source = static_cast<const std::uint8_t*>(data);
     const std::uint8_t silence = format_.sample_format == SampleFormat::kU8 ? 0x80 : 0x00;
+    const std::uint32_t frame = format_.BytesPerFrame();
     size_t done = 0;
     while (done < nbytes && !queue_.empty()) {
       CaptureBuffer* buffer = queue_.front();
-      const size_t take = std::min<size_t>(buffer->length - buffer->bytes_recorded, nbytes - done);
+      // Whole frames only: a buffer never ends in half a frame.
+      const std::uint32_t usable = UsableBufferBytes(buffer->length, frame);
+      const size_t take = std::min<size_t>(usable - buffer->bytes_recorded, nbytes - done);
       std::uint8_t* target = buffer->data + buffer->bytes_recorded;
       if (source != nullptr) {
         std::memcpy(target, source + done, take);
@@ -153,14 +159,22 @@ void PulseCaptureDevice::Capture(const void* data, size_t nbytes) {
       buffer->bytes_recorded += static_cast<std::uint32_t>(take);
       done += take;
       bytes_captured_.fetch_add(take);
-      if (buffer->bytes_recorded == buffer->length) {
+      if (buffer->bytes_recorded == usable) {
         full.push_back(buffer);
         queue_.pop_front();
+        front_handed_ = 0;
       }
     }
     // Sound that finds no queued buffer is dropped and not counted.
+    if (!queue_.empty() &&
+        queue_.front()->bytes_recorded - front_handed_ >= format_.HandOverBytes()) {
+      progress = queue_.front();
+      front_handed_ = progress->bytes_recorded;
+    }
   }
   for (CaptureBuffer* buffer : full) callback_(CaptureNotice::kData, buffer);
+  // Only this thread fills the buffer, so its bytes hold still while the callback reads them.
+  if (progress != nullptr) callback_(CaptureNotice::kProgress, progress);
 }
 
 void PulseCaptureDevice::Fail() {
@@ -171,8 +185,10 @@ void PulseCaptureDevice::Fail() {
     failed_ = true;
     filling_ = false;
     held.swap(queue_);
+    front_handed_ = 0;
   }
   ReturnAll(std::move(held));
+  callback_(CaptureNotice::kFailed, nullptr);
 }
 
 void PulseCaptureDevice::ReturnAll(std::deque<CaptureBuffer*> buffers) {
@@ -332,6 +348,7 @@ std::error_code PulseCaptureDevice::Reset() {
     std::lock_guard lock(queue_mutex_);
     filling_ = false;
     queued.swap(queue_);
+    front_handed_ = 0;
   }
   CorkLocked(true);
   pa_threaded_mainloop_unlock(mainloop_);

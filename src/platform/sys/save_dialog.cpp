@@ -27,12 +27,10 @@ std::optional<std::string> ChooseSaveFile(const std::string& title, unsigned lon
   }
   bool accepted = false;
   if (ProgramOnPath("zenity")) {
-    std::vector<std::string> command{"zenity",
-                                     "--file-selection",
-                                     "--save",
-                                     "--confirm-overwrite",
-                                     "--title=" + title,
-                                     "--file-filter=Sound Files (*.wav) | *.wav"};
+    std::vector<std::string> command{
+        "zenity",           "--file-selection",
+        "--save",           "--confirm-overwrite",
+        "--title=" + title, "--file-filter=Sound Files (*.wav) | *.wav"};
     // Kept above the recorder and given the keyboard when the recorder is clicked.
     if (parent_window != 0) {
       command.push_back("--modal");

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -14,6 +16,9 @@
 
 namespace vt::win {
 namespace {
+
+// The class of every window (WM_CLASS), named in the desktop entry as StartupWMClass.
+constexpr char kWindowClass[] = "voxtape";
 
 struct Timer {
   TimerId id;
@@ -410,13 +415,39 @@ void Window::Invalidate() {
   dirty_ = true;
 }
 
+void Window::InvalidateRect(Rect area) {
+  area = area.Intersect({0, 0, options_.size.w, options_.size.h});
+  if (area.Empty()) return;
+  if (!dirty_area_.Empty()) {
+    const int right = std::max(area.Right(), dirty_area_.Right());
+    const int bottom = std::max(area.Bottom(), dirty_area_.Bottom());
+    area.x = std::min(area.x, dirty_area_.x);
+    area.y = std::min(area.y, dirty_area_.y);
+    area.w = right - area.x;
+    area.h = bottom - area.y;
+  }
+  dirty_area_ = area;
+}
+
 void Window::PaintBackBuffer() {
   if (back_buffer_.Width() != options_.size.w || back_buffer_.Height() != options_.size.h)
     back_buffer_ = Surface(options_.size.w, options_.size.h);
   FillRect(back_buffer_, back_buffer_.Bounds(), 0);
   PaintBackground(back_buffer_);
+  background_layer_ = back_buffer_;
   for (const auto& c : controls_)
     if (c->Visible()) c->Paint(back_buffer_);
+}
+
+void Window::PaintArea(Rect area) {
+  if (background_layer_.GetSize() != back_buffer_.GetSize() ||
+      back_buffer_.GetSize() != options_.size) {
+    PaintBackBuffer();
+    return;
+  }
+  Copy(back_buffer_, area.x, area.y, background_layer_, area);
+  for (const auto& c : controls_)
+    if (c->Visible() && !c->Bounds().Intersect(area).Empty()) c->Paint(back_buffer_);
 }
 
 void Window::PaintTo(Surface& target) {
@@ -425,18 +456,28 @@ void Window::PaintTo(Surface& target) {
 }
 
 void Window::PresentIfDirty() {
-  if (!dirty_ || !native_ || !shown_) return;
+  if ((!dirty_ && dirty_area_.Empty()) || !native_ || !shown_) return;
+  Rect area{0, 0, back_buffer_.Width(), back_buffer_.Height()};
+  if (dirty_) {
+    PaintBackBuffer();
+    area = back_buffer_.Bounds();
+  } else {
+    area = dirty_area_;
+    PaintArea(area);
+  }
   dirty_ = false;
-  PaintBackBuffer();
+  dirty_area_ = {};
   SDL_Surface* screen = SDL_GetWindowSurface(native_->window);
   if (!screen) return;
-  const int w = std::min(screen->w, back_buffer_.Width());
-  const int h = std::min(screen->h, back_buffer_.Height());
-  if (w > 0 && h > 0) {
-    SDL_ConvertPixels(w, h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(0), back_buffer_.Width() * 4,
-                      screen->format->format, screen->pixels, screen->pitch);
-  }
-  SDL_UpdateWindowSurface(native_->window);
+  area = area.Intersect({0, 0, std::min(screen->w, back_buffer_.Width()),
+                         std::min(screen->h, back_buffer_.Height())});
+  if (area.Empty()) return;
+  auto* pixels = static_cast<Uint8*>(screen->pixels) + area.y * screen->pitch +
+                 area.x * screen->format->BytesPerPixel;
+  SDL_ConvertPixels(area.w, area.h, SDL_PIXELFORMAT_RGB888, back_buffer_.Row(area.y) + area.x,
+                    back_buffer_.Width() * 4, screen->format->format, pixels, screen->pitch);
+  const SDL_Rect rect{area.x, area.y, area.w, area.h};
+  SDL_UpdateWindowSurfaceRects(native_->window, &rect, 1);
 }
 
 void Window::SetTitle(const std::string& title) {
@@ -444,11 +485,13 @@ void Window::SetTitle(const std::string& title) {
   if (native_) SDL_SetWindowTitle(native_->window, title.c_str());
 }
 
-void Window::SetIcon(const Surface& icon) {
+void Window::SetIcon(const Surface& icon, gfx::Pixel key) {
   if (!native_ || icon.Empty()) return;
-  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<gfx::Pixel*>(icon.Row(0)),
-                                                      icon.Width(), icon.Height(), 32,
-                                                      icon.Width() * 4, SDL_PIXELFORMAT_RGB888);
+  std::vector<std::uint32_t> argb(icon.Pixels().size());
+  std::transform(icon.Pixels().begin(), icon.Pixels().end(), argb.begin(),
+                 [key](gfx::Pixel p) { return p == key ? 0u : (p | 0xFF000000u); });
+  SDL_Surface* s = SDL_CreateRGBSurfaceWithFormatFrom(argb.data(), icon.Width(), icon.Height(), 32,
+                                                      icon.Width() * 4, SDL_PIXELFORMAT_ARGB8888);
   if (!s) return;
   SDL_SetWindowIcon(native_->window, s);
   SDL_FreeSurface(s);
@@ -511,8 +554,8 @@ bool Window::SetOpacity(float opacity) {
 int Window::RunModal() {
   auto& loop = UiLoop();
   // A dialog over another window belongs to it: the window manager keeps it above its owner.
-  if (Window* owner = InnermostModal(); owner && owner != this && native_ && !shown_ &&
-                                        options_.kind == WindowKind::kDialog)
+  if (Window* owner = InnermostModal();
+      owner && owner != this && native_ && !shown_ && options_.kind == WindowKind::kDialog)
     MakeModalDialogOf(native_->window, owner->native_->window);
   modal_ended_ = false;
   in_modal_loop_ = true;
@@ -705,7 +748,14 @@ bool InitDisplay(std::string* error) {
   // Before SDL opens the display: SDL keeps the handler it finds and puts it back on closing,
   // when late errors of its second connection are still read.
   InstallXErrorHandler();
-  if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+  // Every window's class (WM_CLASS) is the desktop entry's, whatever the program file is called,
+  // so the dock groups the windows under the launcher. SDL reads it from the environment (which a
+  // person may set) while it starts; the program's children do not inherit it.
+  const bool set_class = std::getenv("SDL_VIDEO_X11_WMCLASS") == nullptr &&
+                         setenv("SDL_VIDEO_X11_WMCLASS", kWindowClass, 1) == 0;
+  const bool started = SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+  if (set_class) unsetenv("SDL_VIDEO_X11_WMCLASS");
+  if (!started) {
     if (error) *error = SDL_GetError();
     return false;
   }
@@ -774,7 +824,18 @@ void RunWhileModal(std::function<void()> work) {
     done = true;
     PostToUi([] {});
   });
-  while (!done) PumpOnce();
+  // The work may show another program's dialog; it belongs to the window under it.
+  SDL_Window* owner = nullptr;
+  for (auto it = loop.modal_stack.rbegin(); it != loop.modal_stack.rend() && !owner; ++it)
+    if (*it && (*it)->HasNative()) owner = SDL_GetWindowFromID((*it)->NativeId());
+  Uint64 next_adoption = 0;
+  while (!done) {
+    PumpOnce();
+    if (owner && NowMs() >= next_adoption) {
+      AdoptChildProcessWindows(owner);
+      next_adoption = NowMs() + 100;
+    }
+  }
   worker.join();
   std::erase(loop.modal_stack, nullptr);
 }
@@ -823,8 +884,7 @@ void ShowMessageBox(const std::string& title, const std::string& text, MessageIc
   box.numbuttons = 1;
   box.buttons = &ok;
   // Owned by the innermost open dialog, so a window manager keeps it above that dialog.
-  if (Window* owner = InnermostModal())
-    box.window = SDL_GetWindowFromID(owner->NativeId());
+  if (Window* owner = InnermostModal()) box.window = SDL_GetWindowFromID(owner->NativeId());
   int pressed = 0;
   std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
   if (SDL_ShowMessageBox(&box, &pressed) != 0) {

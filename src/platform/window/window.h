@@ -144,12 +144,17 @@ class Window {
   const std::vector<std::unique_ptr<Control>>& Controls() const { return controls_; }
 
   void Invalidate();
+  // Repaints only `area` (client coordinates) at the next present, unless the whole window is due
+  // anyway: the background and the controls that overlap it are painted again and only that area
+  // goes to the screen. For a control that changes often on its own (the display panel).
+  void InvalidateRect(Rect area);
   // Paints the whole window into `target` (sized to the client area).
   void PaintTo(Surface& target);
 
   const std::string& Title() const { return options_.title; }
   void SetTitle(const std::string& title);
-  void SetIcon(const Surface& icon);
+  // Pixels of colour `key` are transparent in the icon.
+  void SetIcon(const Surface& icon, gfx::Pixel key);
   Size ClientSize() const { return options_.size; }
   void SetClientSize(Size size);
   Point ScreenPosition() const;
@@ -224,12 +229,15 @@ class Window {
  private:
   struct Native;
   void PaintBackBuffer();
+  void PaintArea(Rect area);
 
   WindowOptions options_;
   std::unique_ptr<Native> native_;
   std::vector<std::unique_ptr<Control>> controls_;
   Surface back_buffer_;
+  Surface background_layer_;  // the back buffer as the background alone left it
   bool dirty_ = true;
+  Rect dirty_area_;  // due while dirty_ is false
   bool shown_ = false;
   bool in_modal_loop_ = false;
   bool modal_ended_ = false;

@@ -6,8 +6,13 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <dirent.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
 
 #include "platform/window/window.h"
 
@@ -93,6 +98,72 @@ bool WindowManagerRunsFor(SDL_Window* window) {
   XSync(x.display, False);
   XSetErrorHandler(previous);
   return self == child;
+}
+
+namespace {
+
+std::set<unsigned long> ChildProcessIds() {
+  std::set<unsigned long> children;
+  const auto self = static_cast<unsigned long>(getpid());
+  DIR* proc = opendir("/proc");
+  if (!proc) return children;
+  while (const dirent* entry = readdir(proc)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream status("/proc/" + name + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("PPid:", 0) != 0) continue;
+      if (std::stoul(line.substr(5)) == self) children.insert(std::stoul(name));
+      break;
+    }
+  }
+  closedir(proc);
+  return children;
+}
+
+}  // namespace
+
+void AdoptChildProcessWindows(SDL_Window* owner) {
+  const X11Window o = X11Of(owner);
+  if (!o.display) return;
+  Display* display = o.display;
+  const Atom client_list = XInternAtom(display, "_NET_CLIENT_LIST", False);
+  const Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char* data = nullptr;
+  if (XGetWindowProperty(display, DefaultRootWindow(display), client_list, 0, 4096, False,
+                         XA_WINDOW, &type, &format, &count, &after, &data) != Success ||
+      !data) {
+    return;
+  }
+  const std::set<unsigned long> children = ChildProcessIds();
+  const auto* clients = reinterpret_cast<const unsigned long*>(data);
+  // A window may go away between the list and the look at it: such errors are expected here.
+  XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  for (unsigned long i = 0; i < count && !children.empty(); ++i) {
+    const ::Window client = clients[i];
+    unsigned char* pid_data = nullptr;
+    Atom pid_type = None;
+    int pid_format = 0;
+    unsigned long pid_count = 0;
+    unsigned long pid_after = 0;
+    if (XGetWindowProperty(display, client, pid_atom, 0, 1, False, XA_CARDINAL, &pid_type,
+                           &pid_format, &pid_count, &pid_after, &pid_data) == Success &&
+        pid_data && pid_count == 1 &&
+        children.count(*reinterpret_cast<unsigned long*>(pid_data)) != 0) {
+      ::Window current = None;
+      if (!XGetTransientForHint(display, client, &current) || current != o.window)
+        XSetTransientForHint(display, client, o.window);
+    }
+    if (pid_data) XFree(pid_data);
+  }
+  XSync(display, False);
+  XSetErrorHandler(previous);
+  XFree(data);
 }
 
 void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner) {

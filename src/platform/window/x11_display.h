@@ -21,4 +21,8 @@ bool WindowManagerRunsFor(SDL_Window* window);
 // for it.
 void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner);
 
+// Makes the top-level windows of the program's own child processes (a save dialog that was told
+// its parent but did not pass it on) belong to `owner`, so a window manager keeps them above it.
+void AdoptChildProcessWindows(SDL_Window* owner);
+
 }  // namespace vt::win

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <optional>
 #include <random>
+#include <thread>
 #include <variant>
 
 #include "platform/audio/fake_capture_device.h"
@@ -181,7 +183,8 @@ TEST_F(CaptureEngineTest, SecondRecordingStartsAtHeaderZero) {
 
 struct Pause {};
 struct Resume {};
-using Step = std::variant<int, Pause, Resume>;  // a number: feed that many bytes
+struct HandOver {};  // the device hands over the buffer it is filling
+using Step = std::variant<int, Pause, Resume, HandOver>;  // a number: feed that many bytes
 
 struct PauseCase {
   const char* name;
@@ -201,6 +204,12 @@ TEST_F(CaptureEngineTest, PauseLeavesOutExactlyTheSoundBetweenPauseAndResume) {
       {"stop while paused", kStereo8k16, {130000, Pause{}, 5000}},
       {"odd buffer length", kMono11k16, {165376, Pause{}, 1000, Resume{}, 170000}},
       {"repeated presses", kMono8k8, {10, Pause{}, Pause{}, 10, Resume{}, Resume{}, 10}},
+      {"pause after sound already handed over",
+       kStereo8k16,
+       {4004, HandOver{}, 8, Pause{}, 4000, HandOver{}, Resume{}, 12, HandOver{}, 3000}},
+      {"handed over across an odd buffer's end",
+       kMono11k16,
+       {165000, HandOver{}, Pause{}, 200, HandOver{}, 400, Resume{}, 6000, HandOver{}}},
   };
   for (const PauseCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -214,6 +223,8 @@ TEST_F(CaptureEngineTest, PauseLeavesOutExactlyTheSoundBetweenPauseAndResume) {
       } else if (std::holds_alternative<Resume>(step)) {
         engine_.ResumeCapture();
         paused = false;
+      } else if (std::holds_alternative<HandOver>(step)) {
+        fake_->HandOver();
       } else {
         const std::vector<std::uint8_t> piece = Feed(static_cast<std::size_t>(std::get<int>(step)));
         if (!paused) kept.insert(kept.end(), piece.begin(), piece.end());
@@ -224,6 +235,67 @@ TEST_F(CaptureEngineTest, PauseLeavesOutExactlyTheSoundBetweenPauseAndResume) {
     EXPECT_TRUE(IsWavHolding(path_, kept));
     EXPECT_FALSE(engine_.IsPaused());
   }
+}
+
+// The writer appends on its own thread: waits until the file holds `data` (or gives up).
+::testing::AssertionResult EventuallyHolds(const std::string& path,
+                                           const std::vector<std::uint8_t>& data) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    ::testing::AssertionResult holds = IsWavHolding(path, data);
+    if (holds || std::chrono::steady_clock::now() > deadline) return holds;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+// A buffer holds up to 15 s, so the sound of the buffer being filled reaches the file as the
+// device hands it over, long before the buffer comes back; the rest follows once it does.
+TEST_F(CaptureEngineTest, SoundHandedOverEarlyReachesTheFileOnceAndInOrder) {
+  Begin(kMono8k8);  // hand-overs every 800 bytes, buffers of 120000
+  std::vector<std::uint8_t> sound = Feed(1000);
+  EXPECT_TRUE(EventuallyHolds(path_, sound)) << "first 1000 bytes";
+  const auto more = [&](std::size_t n) {
+    const std::vector<std::uint8_t> piece = Feed(n);
+    sound.insert(sound.end(), piece.begin(), piece.end());
+  };
+  more(500);  // less than a hand-over's worth: not yet
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(IsWavHolding(path_, {sound.begin(), sound.begin() + 1000}));
+  fake_->HandOver();
+  EXPECT_TRUE(EventuallyHolds(path_, sound)) << "after a hand-over";
+
+  more(118500 + 900);  // the buffer comes back full, and the next one is handed over
+  EXPECT_TRUE(EventuallyHolds(path_, sound)) << "after the first buffer";
+  EXPECT_EQ(engine_.RequeueCount(), 1);
+  // The whole buffer still goes to the display.
+  const LatestCapture latest = engine_.LatestCaptureBuffer();
+  ASSERT_TRUE(latest.bytes);
+  EXPECT_EQ(*latest.bytes, std::vector<std::uint8_t>(sound.begin(), sound.begin() + 120000));
+
+  for (int i = 0; i < 40; ++i) more(7777);  // across two more buffers
+  more(3);
+  EXPECT_FALSE(engine_.StopCapture());
+  EXPECT_TRUE(IsWavHolding(path_, sound));
+  const std::vector<std::string> log = fake_->Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "progress 1 900"), log.end());
+}
+
+// 15 x 11025 bytes of 16-bit mono is an odd length: the device fills each buffer in whole frames
+// (165374 bytes), so the file never ends in half a frame, and nothing is lost at the seam.
+TEST_F(CaptureEngineTest, OddLengthBuffersAreFilledInWholeFrames) {
+  Begin(kMono11k16);
+  std::vector<std::uint8_t> sound = Feed(165376);
+  const std::vector<std::string> data = DataNotices(fake_->Log());
+  ASSERT_EQ(data.size(), 1u);
+  EXPECT_EQ(data[0], "data 0 165374");
+  // Read right after the first buffer: whole frames; the next frame waits in the next buffer.
+  EXPECT_TRUE(EventuallyHolds(path_, {sound.begin(), sound.begin() + 165374}));
+  const std::vector<std::uint8_t> rest = Feed(165373);
+  sound.insert(sound.end(), rest.begin(), rest.end());
+  EXPECT_FALSE(engine_.StopCapture());
+  EXPECT_EQ(DataNotices(fake_->Log())[1], "data 1 165374");
+  // The stream ends in half a frame: that byte is not written.
+  EXPECT_TRUE(IsWavHolding(path_, {sound.begin(), sound.end() - 1}));
 }
 
 TEST_F(CaptureEngineTest, DeviceThatCannotOpenStillLeavesACompleteFile) {
@@ -240,19 +312,28 @@ TEST_F(CaptureEngineTest, DeviceThatCannotOpenStillLeavesACompleteFile) {
   EXPECT_FALSE(next.OpenWaveFile(path_, MakeWaveFormat(kMono8k8)));
 }
 
-TEST_F(CaptureEngineTest, DeviceThatFailsMidRecordingKeepsWhatItCaptured) {
+TEST_F(CaptureEngineTest, DeviceThatFailsMidRecordingKeepsWhatItCapturedAndSaysSo) {
+  std::atomic<int> failures{0};
+  engine_.SetFailureCallback([&] { ++failures; });
   Begin(kMono8k8);
   const std::vector<std::uint8_t> sound = Feed(125000);
+  EXPECT_EQ(engine_.RecordingFailure(), CAviFile::Failure::kNone);
   fake_->Fail();
+  EXPECT_EQ(engine_.RecordingFailure(), CAviFile::Failure::kDeviceLost);
+  EXPECT_EQ(failures.load(), 1);
   Feed(1000);  // lost with the device
   EXPECT_FALSE(engine_.StopCapture());
   EXPECT_TRUE(IsWavHolding(path_, sound));
+  // The next recording starts afresh.
+  Begin(kMono8k8);
+  EXPECT_EQ(engine_.RecordingFailure(), CAviFile::Failure::kNone);
+  EXPECT_FALSE(engine_.StopCapture());
 }
 
 TEST_F(CaptureEngineTest, WritingStopsWhenTheFileIsFull) {
   CAviFile engine(factory_, 1'000'000);
   std::atomic<int> files_full{0};
-  engine.SetFileFullCallback([&] { ++files_full; });
+  engine.SetFailureCallback([&] { ++files_full; });
   engine.SetFormatChoice(kStereo8k16);
   ASSERT_FALSE(engine.OpenWaveFile(path_));
   ASSERT_FALSE(engine.OpenCaptureDevice());

@@ -199,3 +199,92 @@ TEST(WaveWriterTest, FullDiskLeavesTheFileComplete) {
 
 }  // namespace
 }  // namespace vt::audio
+
+namespace vt::audio {
+namespace {
+
+// Runs `append` with the process's file size limit at `limit` bytes: a write past it fails as
+// on a full disk.
+std::error_code AppendWithFileSizeLimit(WaveWriter& writer, std::span<const std::uint8_t> bytes,
+                                        rlim_t limit) {
+  rlimit saved{};
+  if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) return {errno, std::generic_category()};
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = limit;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  const std::error_code error = writer.AppendWaveData(bytes);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+  return error;
+}
+
+struct Append {
+  std::size_t size;
+  bool fails;
+};
+
+struct FailedAppendCase {
+  const char* name;
+  WaveFormat format;
+  std::vector<Append> appends;  // consecutive pieces of one stream of bytes
+  // The file afterwards: these [begin, end) spans of the stream, in order.
+  std::vector<std::pair<std::size_t, std::size_t>> kept;
+};
+
+// The appends are one stream of frames: a failed append loses its bytes, and the rest of a frame
+// it cut is dropped too, so every frame after the gap is still a whole frame in its place (no
+// byte shifted, no channels swapped).
+TEST(WaveWriterTest, FailedAppendNeverShiftsTheFramesAfterIt) {
+  const FailedAppendCase cases[] = {
+      {"mono 16-bit, an odd append fails",
+       MakeWaveFormat(1, 11025, 16),
+       {{4, false}, {5001, true}, {7, false}},
+       {{0, 4}, {5006, 5012}}},
+      {"stereo 16-bit, frames split across appends",
+       MakeWaveFormat(2, 22050, 16),
+       {{6, false}, {3, true}, {7, false}, {5, false}},
+       {{0, 4}, {12, 20}}},
+      {"stereo 8-bit, two failures in a row",
+       MakeWaveFormat(2, 11025, 8),
+       {{3, false}, {101, true}, {2, true}, {9, false}},
+       {{0, 2}, {106, 114}}},
+  };
+  for (const FailedAppendCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string path = dir.File("a.wav");
+    std::size_t total = 0;
+    for (const Append& a : c.appends) total += a.size;
+    const std::vector<std::uint8_t> stream = Counting(total);
+
+    WaveWriter writer;
+    ASSERT_FALSE(writer.OpenWaveFile(path, c.format));
+    std::size_t at = 0;
+    for (const Append& a : c.appends) {
+      const std::span<const std::uint8_t> piece(stream.data() + at, a.size);
+      at += a.size;
+      if (a.fails) {
+        const std::uint64_t before = writer.DataBytes();
+        const auto length = static_cast<rlim_t>(46 + before + (before & 1));
+        EXPECT_EQ(AppendWithFileSizeLimit(writer, piece, length), std::errc::file_too_large);
+        EXPECT_EQ(writer.DataBytes(), before);
+      } else {
+        EXPECT_FALSE(writer.AppendWaveData(piece));
+      }
+      // The file ends at a whole frame after every append, failed or not.
+      EXPECT_EQ(writer.DataBytes() % c.format.nBlockAlign, 0u);
+      EXPECT_EQ(testutil::ReadWav(path).data_size, writer.DataBytes());
+    }
+    ASSERT_FALSE(writer.CloseWaveFile());
+    std::vector<std::uint8_t> want;
+    for (const auto& [begin, end] : c.kept) {
+      want.insert(want.end(), stream.begin() + static_cast<std::ptrdiff_t>(begin),
+                  stream.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    EXPECT_TRUE(IsWavHolding(path, want));
+  }
+}
+
+}  // namespace
+}  // namespace vt::audio

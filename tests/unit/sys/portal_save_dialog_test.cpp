@@ -114,8 +114,8 @@ class PortalTest : public ::testing::Test {
 
   // Asks the portal, failing rather than hanging when no answer comes.
   PortalResult Choose(std::string* path) {
-    auto pending =
-        std::async(std::launch::async, [path] { return ChooseSaveFileWithPortal(kTitle, kParent, path); });
+    auto pending = std::async(std::launch::async,
+                              [path] { return ChooseSaveFileWithPortal(kTitle, kParent, path); });
     if (pending.wait_for(10s) != std::future_status::ready) {
       ADD_FAILURE() << "no answer within 10 s";
       // Taking the bus away is what ends the wait.

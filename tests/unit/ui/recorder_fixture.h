@@ -38,7 +38,7 @@ class RecorderFixture : public ::testing::Test {
     ResetSkin();
 
     engine_ = std::make_unique<audio::CAviFile>([this] {
-      auto device = std::make_unique<audio::FakeCaptureDevice>();
+      auto device = std::make_unique<audio::FakeCaptureDevice>(device_open_error_);
       device_ = device.get();
       return device;
     });
@@ -79,6 +79,7 @@ class RecorderFixture : public ::testing::Test {
   std::filesystem::path folder_;
   std::unique_ptr<audio::CAviFile> engine_;
   audio::FakeCaptureDevice* device_ = nullptr;
+  std::error_code device_open_error_;  // what the next device's Open gives
   std::unique_ptr<CAudioRecorderDlg> window_;
   bool confirm_answer_ = true;
   int confirmations_ = 0;

@@ -1,0 +1,23 @@
+// What the user is told when a recording cannot start or cannot go on.
+#pragma once
+
+#include <string>
+#include <system_error>
+
+#include "audio/capture_engine.h"
+
+namespace vt {
+
+// The working file could not be created: a full disk, a file another recorder holds, or no
+// access ("Access to %1 was denied.").
+std::string OpenWorkingFileErrorText(const std::error_code& error, const std::string& file);
+
+// The capture device could not be opened when Record was pressed.
+std::string OpenCaptureErrorText(const std::error_code& error);
+
+// A recording ended by a failure, or a stop whose completion of the file failed (write_error).
+// Empty when there is nothing to tell.
+std::string RecordingFailureText(audio::CAviFile::Failure failure,
+                                 const std::error_code& write_error, const std::string& file);
+
+}  // namespace vt

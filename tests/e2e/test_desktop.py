@@ -1,0 +1,121 @@
+"""The program on a desktop with a window manager (openbox here): its dialogs stay with their window
+and keep the keyboard while they run, dragging follows the pointer exactly, no click or key is lost
+and closing always ends cleanly."""
+
+from __future__ import annotations
+
+
+import vtharness as vt
+from test_recording import SAVE, SAVE_DIALOG, record, working_file
+from test_window import BAND_ACTIVE, BAND_IDLE, NOTICE, QUESTION, band, thumb_x, x_for
+
+RECORD_BUTTON = (40, 515)
+RECORD_VOLUME = (16, 237, 367, 27)
+
+
+def assert_owned_modal_dialog(dialog: int, owner: int):
+    assert vt.transient_for(dialog) == owner, "the dialog does not belong to the recorder window"
+    assert vt.window_property(dialog, "_NET_WM_WINDOW_TYPE") == "_NET_WM_WINDOW_TYPE_DIALOG"
+    states = vt.window_property(dialog, "_NET_WM_STATE") or ""
+    assert "_NET_WM_STATE_MODAL" in states and "_NET_WM_STATE_SKIP_TASKBAR" in states, states
+
+
+def assert_on_top_with_the_keyboard(dialog: int, owner: int):
+    vt.wait_until(lambda: (order := vt.stacking()) and dialog in order and owner in order
+                  and order.index(dialog) > order.index(owner),
+                  timeout=3, what="the dialog above the recorder window")
+    vt.wait_focused(dialog)
+
+
+def test_the_window_is_undecorated_and_the_exit_question_stays_on_top_of_it(voxtape):
+    assert vt.window_property(voxtape.wid, "_NET_FRAME_EXTENTS") == "0, 0, 0, 0"
+    voxtape.key("F9")
+    question = voxtape.wait_window(QUESTION)
+    assert_owned_modal_dialog(question, voxtape.wid)
+    assert vt.window_property(question, "_NET_FRAME_EXTENTS") == "0, 0, 0, 0"
+
+    # Clicks on the recorder (its background, then Record) raise the question instead of hiding it.
+    for point in (vt.MAIN_BACKGROUND, RECORD_BUTTON):
+        voxtape.click(*point)
+        assert_on_top_with_the_keyboard(question, voxtape.wid)
+    vt.press_keys("Escape", wid=question)
+    vt.wait_until(lambda: not vt.find_windows(QUESTION, pid=voxtape.pid), timeout=5,
+                  what="the question to close on Escape")
+    assert voxtape.running
+    assert not (voxtape.folder / "sounds" / "current.wav").exists(), "a click under the question recorded"
+
+
+def test_the_save_dialog_stays_on_top_of_the_window(voxtape):
+    record(voxtape, 1)
+    voxtape.click(*SAVE)
+    dialog = vt.wait_until(lambda: vt.find_windows(SAVE_DIALOG), what="the save dialog")[0]
+    # The program makes the dialog its own once it has appeared, within a moment.
+    vt.wait_until(lambda: vt.transient_for(dialog) == voxtape.wid, timeout=2,
+                  what="the save dialog to belong to the recorder window")
+    vt.wait_focused(dialog)
+    voxtape.click(*vt.MAIN_BACKGROUND)
+    assert_on_top_with_the_keyboard(dialog, voxtape.wid)
+    vt.press_keys("Escape", wid=dialog)
+    vt.wait_until(lambda: not vt.find_windows(SAVE_DIALOG), timeout=5, what="the save dialog to close")
+    assert voxtape.running
+    vt.read_wav(working_file(voxtape))
+
+
+def test_a_slow_drag_moves_the_window_exactly_as_far_as_the_pointer(voxtape):
+    before = voxtape.geometry()
+    voxtape.drag((120, 20), (220, 60), steps=50, pause=0.03)
+    want = (before.x + 100, before.y + 40)
+    vt.wait_until(lambda: (voxtape.geometry().x, voxtape.geometry().y) == want, timeout=3,
+                  what=f"the window at {want} (it is at {voxtape.geometry()})")
+
+
+def test_each_of_five_second_starts_closes_on_one_click(voxtape, launch):
+    seconds = [launch() for _ in range(5)]
+    vt.wait_until(lambda: len(vt.find_windows(NOTICE)) == 5, timeout=10, what="five notices")
+    for n in range(5, 0, -1):
+        # They open centred, one over another: a click lands on the one on top.
+        top = [w for w in vt.stacking() if w in vt.find_windows(NOTICE)][-1]
+        g = vt.geometry(top)
+        vt.move_pointer(g.x + 10, g.y + 10)
+        vt.xdotool("click", "1")
+        vt.wait_until(lambda: len(vt.find_windows(NOTICE)) == n - 1, timeout=3,
+                      what=f"{n - 1} notices after one click")
+    for p in seconds:
+        assert p.wait_exit(timeout=5) == 0, p.output()
+    assert voxtape.running and vt.find_windows() == [voxtape.wid]
+
+
+def test_f9_and_enter_always_end_with_status_0(launch):
+    for _ in range(5):
+        program = launch()
+        program.wait_window()
+        program.key("F9")
+        vt.press_keys("Return", wid=program.wait_window(QUESTION))
+        status = program.wait_exit(timeout=5)
+        assert status == 0 and "X Error" not in program.output(), program.output()
+
+
+def test_the_wheel_moves_the_slider_under_the_pointer(voxtape):
+    def thumb():
+        return thumb_x(voxtape.screenshot(), RECORD_VOLUME)
+
+    voxtape.move(RECORD_VOLUME[0] + 40, RECORD_VOLUME[1] + 10)
+    for button, turns, pos in [(4, 3, 103), (5, 8, 95)]:
+        for _ in range(turns):
+            vt.xdotool("click", button)
+        want = x_for(RECORD_VOLUME, pos)
+        vt.wait_until(lambda: thumb() == want, timeout=3,
+                      what=f"the thumb at {want} after {turns} turns (it is at {thumb()})")
+
+
+def test_the_thumb_shows_the_focus_only_while_the_window_has_the_keyboard(voxtape):
+    voxtape.click(RECORD_VOLUME[0] + RECORD_VOLUME[2] - 12, RECORD_VOLUME[1] + 10)  # focuses it
+    vt.wait_until(lambda: band(voxtape.screenshot(), RECORD_VOLUME) == BAND_ACTIVE, timeout=3,
+                  what="the focused thumb")
+    voxtape.key("F9")
+    question = voxtape.wait_window(QUESTION)
+    vt.wait_until(lambda: band(voxtape.screenshot(), RECORD_VOLUME) == BAND_IDLE, timeout=3,
+                  what="the plain thumb while the question has the keyboard")
+    vt.press_keys("Escape", wid=question)
+    vt.wait_until(lambda: band(voxtape.screenshot(), RECORD_VOLUME) == BAND_ACTIVE, timeout=3,
+                  what="the focused thumb once the window has the keyboard again")
