@@ -310,6 +310,7 @@ def test_read_only_program_folder_records_into_the_users_data_folder(mounts, lau
 
     program = launch(folder=read_only, env={"HOME": str(home)})
     program.wait_window()
+    vt.choose_source(program, vt.TONE_SOURCE)
     start = press(program, "F5")
     time.sleep(1.5)
     stop = press(program, "F5")
