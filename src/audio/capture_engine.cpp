@@ -318,8 +318,11 @@ void CAviFile::Write(std::span<const std::uint8_t> bytes, std::uint64_t stream_p
   Failure failure = Failure::kNone;
   {
     std::lock_guard lock(file_mutex_);
-    // After a failure the file ends where the failure was: nothing later is written.
-    if (!wave_file_.IsOpen() || failure_.load() != Failure::kNone) return;
+    // After the file failed it ends where the failure was: nothing later is written. A device
+    // that went away has still handed over sound captured before it did, which is kept.
+    const Failure failed = failure_.load();
+    if (!wave_file_.IsOpen() || failed == Failure::kFileFull || failed == Failure::kWriteFailed)
+      return;
     const std::error_code error = wave_file_.AppendWaveData(out);
     if (wave_file_.LimitReached()) {
       failure = Failure::kFileFull;

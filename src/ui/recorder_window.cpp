@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "audio/capture_engine.h"
+#include "platform/audio/player.h"
 #include "platform/sys/sys.h"
+#include "playback/playback_volume.h"
 #include "skin/skin_archive.h"
 #include "skin/skin_picture.h"
 #include "skin/status_display.h"
@@ -122,6 +124,7 @@ RecorderServices RecorderServices::Desktop() {
     win::ShowMessageBox(kAppName, text, win::MessageIcon::kError);
   };
   services.mixer = audio::MakePulseMixer;
+  services.make_player = [] { return audio::MakePulsePlayer(); };
   return services;
 }
 
@@ -150,6 +153,7 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
 
 CAudioRecorderDlg::~CAudioRecorderDlg() {
   ResetCurrentTipOwner();
+  if (RegisteredRecorderWindow() == this) RegisterRecorderWindow(nullptr);
 }
 
 CSkinButton& CAudioRecorderDlg::Button(ControlId id) const {
@@ -177,6 +181,8 @@ int CAudioRecorderDlg::DoModal() {
 }
 
 void CAudioRecorderDlg::InitDialog() {
+  // Before the player exists, so that its first report finds the window.
+  RegisterRecorderWindow(this);
   SetTitle("Voxtape");
   LoadBackground(*this, "voxtape.bmp");
   // The same picture as the desktop's launcher icon; its key colour is left see-through.
@@ -208,6 +214,7 @@ void CAudioRecorderDlg::InitDialog() {
     slider.SetTickFrequency(1);
     slider.SetPos(100);
   }
+  play_volume_->SetOnChange([this](CCoolSlider&) { OnPlaybackVolume(); });
 
   // The recording sources, inside the frame; the slider then shows the chosen one's volume.
   mixer_->OpenRecordingMixer();
@@ -226,6 +233,11 @@ void CAudioRecorderDlg::InitDialog() {
   Radio(kRate44100).SetChecked();
   Radio(kBits16).SetChecked();
   engine_.SetFormatChoice({2, 44100, 16});
+
+  Create(services_.make_player);
+  display_->SetPlayerPosition(PlaybackPosition());
+  if (audio::Player* settings = PlayerSettings())
+    settings->SetVolume(PlaybackGain(play_volume_->GetPos()));
   Invalidate();
 }
 
@@ -310,10 +322,7 @@ void CAudioRecorderDlg::StartRecording() {
   session.recording = 1;
   Button(kPause).Invalidate();
   SetFormatRadiosEnabled(false);
-  if (session.playing) {
-    session.playing = 0;
-    SetButtonTexts(kPlay, "Play Sound", "Play last recording");
-  }
+  EndPlaybackForRecord();
   const std::error_code file_error = OpenWorkingFileWithFallback(
       Paths().sounds_folder,
       [this](const std::string& path) { return engine_.OpenWaveFile(path); });
@@ -383,7 +392,10 @@ void CAudioRecorderDlg::OnRecordStop() {
 
 void CAudioRecorderDlg::OnPauseResume() {
   SessionFlags& session = Session();
-  if (!session.recording) return;  // the playback half comes with the player
+  if (!session.recording) {
+    PlaybackPauseResume();
+    return;
+  }
   // The time stops before the flag says paused and goes on after it says running, so the display's
   // refresh never counts a moment twice.
   if (!session.recording_paused) {
@@ -400,11 +412,6 @@ void CAudioRecorderDlg::OnPauseResume() {
   Button(kPause).Invalidate();
 }
 
-void CAudioRecorderDlg::OnPlayStop() {
-  // While the writer holds the working file there is nothing to play.
-  if (!WorkingFileReadable()) return;
-}
-
 void CAudioRecorderDlg::OnSaveRecording() {
   const std::string working = Paths().WorkingFile();
   if (!WorkingFileReadable()) return;
@@ -413,12 +420,7 @@ void CAudioRecorderDlg::OnSaveRecording() {
     StopRecording();
     SetButtonTexts(kPause, "Pause", "Pause");
   }
-  if (session.playing) {
-    session.playing = 0;
-    session.playback_paused = 0;
-    SetButtonTexts(kPause, "Pause", "Pause");
-    SetButtonTexts(kPlay, "Play Sound", "Play last recording");
-  }
+  EndPlaybackForSave();
   Invalidate();
   if (!services_.choose_save_file) return;
   const std::optional<std::string> chosen = services_.choose_save_file();
@@ -430,21 +432,16 @@ void CAudioRecorderDlg::OnSaveRecording() {
 
 void CAudioRecorderDlg::OnCloseCommand() {
   if (services_.confirm_exit && !services_.confirm_exit(SourceFrameScreenRect())) return;
-  SessionFlags& session = Session();
-  if (session.playing) {
-    session.playing = 0;
-    session.playback_paused = 0;
-  } else if (session.recording) {
+  if (Session().playing)
+    EndPlaybackForExit();
+  else if (Session().recording)
     StopRecording();
-  }
   EndModal(1);
 }
 
 void CAudioRecorderDlg::OnCloseRequest() {
-  SessionFlags& session = Session();
-  if (session.recording) StopRecording();
-  session.playing = 0;
-  session.playback_paused = 0;
+  if (Session().recording) StopRecording();
+  EndPlaybackForExit();
   EndModal(2);
 }
 

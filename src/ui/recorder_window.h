@@ -11,6 +11,9 @@
 
 #include "audio/recording_mixer.h"
 #include "platform/window/window.h"
+#include "playback/media_player_host.h"
+#include "playback/player_event_sink.h"
+#include "playback/player_position.h"
 #include "skin/cool_slider.h"
 #include "skin/radio_button.h"
 #include "skin/scrollable_dialog.h"
@@ -34,11 +37,17 @@ struct RecorderServices {
   std::function<void(const std::string& text)> show_error;
   // Makes the sound server's recording mixer; none: the source list stays empty.
   audio::MixerDeviceFactory mixer;
+  // Makes the player of the last recording; without one the window runs without playback.
+  CMediaPlayerHost::PlayerFactory make_player;
 
   static RecorderServices Desktop();
 };
 
-class CAudioRecorderDlg : public win::Window, public CSkinBackground {
+// The player host comes first among the bases so that it goes last, after the controls.
+class CAudioRecorderDlg : public CMediaPlayerHost,
+                          public win::Window,
+                          public CSkinBackground,
+                          public PlayerStopListener {
  public:
   enum ControlId {
     kClose = 1052,
@@ -80,8 +89,15 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   void OnPauseResume();
   void OnSaveRecording();
   void OnCloseCommand();
+  // The playback volume slider moved.
+  void OnPlaybackVolume();
+  // The player stopped by itself (the end of the file, or the sound server went away).
+  void OnPlayerStopped() override;
   // A format radio was chosen: sets the one value it stands for.
   void OnFormatRadio(CRadioButton& radio);
+
+  // Where the display reads the player's position while something plays.
+  std::shared_ptr<const PlayerPosition> PlaybackPosition() const { return SharedPosition(); }
 
   bool SliderHasFocus() const;
   // Screen rectangle of the source list frame, where the exit question appears.
@@ -120,6 +136,14 @@ class CAudioRecorderDlg : public win::Window, public CSkinBackground {
   void OnRecordingFailed();
   void ShowError(const std::string& text);
   bool WorkingFileReadable() const;
+  // Playback (recorder_playback.cpp).
+  void StartPlayback();
+  void StopPlayback();
+  void PlaybackPauseResume();
+  // What Record, Save and exit do to a playback before they go on.
+  void EndPlaybackForRecord();
+  void EndPlaybackForSave();
+  void EndPlaybackForExit();
 
   audio::CAviFile& engine_;
   RecorderServices services_;

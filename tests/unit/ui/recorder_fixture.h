@@ -13,6 +13,7 @@
 
 #include "audio/capture_engine.h"
 #include "platform/audio/fake_capture_device.h"
+#include "platform/audio/fake_player.h"
 #include "skin/skin_archive.h"
 #include "ui/recorder_window.h"
 #include "ui/session_state.h"
@@ -53,6 +54,12 @@ class RecorderFixture : public ::testing::Test {
     };
     services.open_help = [this](const std::string& page) { help_pages_.push_back(page); };
     services.show_error = [this](const std::string& text) { errors_.push_back(text); };
+    services.make_player = [this]() -> std::unique_ptr<audio::Player> {
+      if (!with_player_) return nullptr;
+      auto player = std::make_unique<audio::FakePlayer>();
+      player_ = player.get();
+      return player;
+    };
     window_ = std::make_unique<CAudioRecorderDlg>(*engine_, services);
     window_->InitDialog();
   }
@@ -80,6 +87,8 @@ class RecorderFixture : public ::testing::Test {
   std::unique_ptr<audio::CAviFile> engine_;
   audio::FakeCaptureDevice* device_ = nullptr;
   std::error_code device_open_error_;  // what the next device's Open gives
+  bool with_player_ = true;            // false: the window runs without a player
+  audio::FakePlayer* player_ = nullptr;
   std::unique_ptr<CAudioRecorderDlg> window_;
   bool confirm_answer_ = true;
   int confirmations_ = 0;
