@@ -73,6 +73,14 @@ class Run:
                                          user=user, group=user, extra_groups=[] if user else None)
         self.pid = self.proc.pid
         self.wid = vt.wait_until(lambda: self.window(), what="the window")
+        # The source list starts on the Wave Out Mix monitor, silent here: record the tone (or the
+        # source PULSE_SOURCE names).
+        time.sleep(0.5)
+        g = vt.geometry(self.wid)
+        x, y = vt.source_row_point((env or {}).get("PULSE_SOURCE") or vt.TONE_SOURCE)
+        vt.move_pointer(g.x + x, g.y + y)
+        vt.xdotool("click", "1")
+        vt.move_pointer(0, 0)
 
     def window(self):
         if self.proc.poll() is not None:

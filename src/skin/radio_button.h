@@ -30,8 +30,10 @@ class CRadioButton : public win::Control {
   void SetGroup(int group) { group_ = group; }
   int Group() const { return group_; }
 
-  // Checks this radio and unchecks the others of its group.
+  // Checks this radio and unchecks the others of its group in its window (a radio that belongs to
+  // a list rather than a window is unchecked by its list).
   void SetChecked();
+  void SetUnchecked();
   bool Checked() const { return checked_; }
 
   // Called with the radio when a click chooses it, before it becomes checked.
@@ -50,8 +52,6 @@ class CRadioButton : public win::Control {
   bool WantsHandCursor() const override { return true; }
 
  private:
-  void SetUnchecked();
-
   std::string text_;
   gfx::Pixel text_colour_ = gfx::Rgb(0, 0, 0);
   int group_ = 0;

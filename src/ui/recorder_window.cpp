@@ -14,6 +14,7 @@
 #include "ui/save_recording.h"
 #include "ui/session_state.h"
 #include "ui/sounds_folder.h"
+#include "ui/source_list.h"
 
 namespace vt {
 namespace {
@@ -122,6 +123,7 @@ RecorderServices RecorderServices::Desktop() {
   services.show_error = [](const std::string& text) {
     win::ShowMessageBox(kAppName, text, win::MessageIcon::kError);
   };
+  services.mixer = audio::MakePulseMixer;
   services.make_player = [] { return audio::MakePulsePlayer(); };
   return services;
 }
@@ -129,9 +131,11 @@ RecorderServices RecorderServices::Desktop() {
 CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices services)
     : win::Window({"Voxtape", {400, 600}, win::WindowKind::kDialog}),
       engine_(engine),
-      services_(std::move(services)) {
+      services_(std::move(services)),
+      mixer_(std::make_unique<audio::CRecordingMixer>(services_.mixer)) {
   // Controls in the order they lie on top of one another: frames first, buttons last.
   Add(std::make_unique<CSkinPicture>(kSourceFrame, false))->SetBounds(kSourceFrameRect);
+  source_list_ = Add(std::make_unique<CScrollableDialog>(kSourceList));
   display_ = Add(std::make_unique<CStatusDisplay>(kDisplay, DisplayInputs(engine_)));
   display_->SetBounds(kDisplayRect);
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
@@ -212,6 +216,11 @@ void CAudioRecorderDlg::InitDialog() {
   }
   play_volume_->SetOnChange([this](CCoolSlider&) { OnPlaybackVolume(); });
 
+  // The recording sources, inside the frame; the slider then shows the chosen one's volume.
+  mixer_->OpenRecordingMixer();
+  source_list_->LoadBackground("recorderoptions.bmp");
+  source_list_->Place(kSourceFrameRect);
+  ConnectSourceList(*mixer_, *source_list_, *record_volume_);
   display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
                              [this] { return play_volume_->GetPos(); });
   display_->LoadPanelSkin(0);  // day first; without its images the panel shows the skin beneath

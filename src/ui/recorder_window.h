@@ -9,12 +9,14 @@
 #include <string>
 #include <system_error>
 
+#include "audio/recording_mixer.h"
 #include "platform/window/window.h"
 #include "playback/media_player_host.h"
 #include "playback/player_event_sink.h"
 #include "playback/player_position.h"
 #include "skin/cool_slider.h"
 #include "skin/radio_button.h"
+#include "skin/scrollable_dialog.h"
 #include "skin/skin_background.h"
 #include "skin/skin_button.h"
 #include "skin/status_display.h"
@@ -33,6 +35,8 @@ struct RecorderServices {
   std::function<std::optional<std::string>()> choose_save_file;
   std::function<void(const std::string& page)> open_help;
   std::function<void(const std::string& text)> show_error;
+  // Makes the sound server's recording mixer; none: the source list stays empty.
+  audio::MixerDeviceFactory mixer;
   // Makes the player of the last recording; without one the window runs without playback.
   CMediaPlayerHost::PlayerFactory make_player;
 
@@ -57,6 +61,7 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
     kBits16 = 1038,
     kRecordVolume = 1054,
     kSourceFrame = 1050,
+    kSourceList = 157,
     kRecord = 1124,
     kPlay = 1125,
     kSave = 1127,
@@ -102,6 +107,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   CRadioButton& Radio(ControlId id) const;
   CCoolSlider& RecordVolume() const { return *record_volume_; }
   CCoolSlider& PlayVolume() const { return *play_volume_; }
+  CScrollableDialog& SourceList() const { return *source_list_; }
+  audio::CRecordingMixer& Mixer() const { return *mixer_; }
   // The display panel; playback hands it the player's position (SetPlayerPosition).
   CStatusDisplay& Display() const { return *display_; }
   // The label a button carries (not drawn; its face shows the words).
@@ -143,6 +150,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   std::array<CRadioButton*, 8> radios_{};
   CCoolSlider* record_volume_ = nullptr;
   CCoolSlider* play_volume_ = nullptr;
+  CScrollableDialog* source_list_ = nullptr;
+  std::unique_ptr<audio::CRecordingMixer> mixer_;
   CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
   // Lets events posted by other threads find out whether this window still exists.

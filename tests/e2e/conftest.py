@@ -85,6 +85,8 @@ def launch(program_folder, tmp_path):
     started: list[vt.Program] = []
     # Away from where the window opens, so no button starts hovered and no tip covers the window.
     vt.move_pointer(0, 0)
+    # The recording volume slider shows (and sets) a source's volume on the shared sound server.
+    vt.reset_source_volumes()
 
     def start(folder: Path | None = None, args=(), env: dict | None = None, cwd: Path | None = None):
         folder = Path(folder or program_folder)
@@ -99,10 +101,13 @@ def launch(program_folder, tmp_path):
 
 
 @pytest.fixture
-def voxtape(launch) -> vt.Program:
-    """The program started from a fresh folder, its window shown (voxtape.wid)."""
+def voxtape(launch, request) -> vt.Program:
+    """The program started from a fresh folder, its window shown (voxtape.wid). Marked records_tone,
+    it records from the test tone: the source list starts on the Wave Out Mix monitor, silent here."""
     program = launch()
     program.wait_window()
+    if request.node.get_closest_marker("records_tone"):
+        vt.choose_source(program, vt.TONE_SOURCE)
     return program
 
 

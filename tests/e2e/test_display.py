@@ -8,6 +8,9 @@ import pytest
 
 import vtharness as vt
 
+# Every recording here is of the test tone.
+pytestmark = pytest.mark.records_tone
+
 PANEL = (23, 387)  # the panel's place in the window; 351 x 113
 CELL = (13, 17)
 PANEL_KEY = (5, 5, 5)

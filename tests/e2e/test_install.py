@@ -80,6 +80,7 @@ def read_only(folder: Path):
 
 
 def record_a_second(program: vt.Program, working_file: Path) -> vt.Wav:
+    vt.choose_source(program, vt.TONE_SOURCE)  # the Wave Out Mix monitor it starts on is silent here
     program.key("F5")
     time.sleep(1.0)
     program.key("F5")

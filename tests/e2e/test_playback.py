@@ -19,6 +19,9 @@ import pytest
 
 import vtharness as vt
 
+# Every recording here is of the test tone.
+pytestmark = pytest.mark.records_tone
+
 RATE = 44100
 FRAME = 4  # parec's stream: stereo, 16-bit
 FULL = 32768

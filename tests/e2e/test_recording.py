@@ -18,6 +18,9 @@ import pytest
 
 import vtharness as vt
 
+# Every recording here is of the test tone.
+pytestmark = pytest.mark.records_tone
+
 # Controls, as points inside them (window pixels).
 PLAY = (23 + 65, 542 + 19)
 SAVE = (266 + 55, 500 + 19)
@@ -186,6 +189,7 @@ def assert_tone_throughout(wav: vt.Wav, cuts: int = 0):
 # Tests
 
 
+
 @pytest.fixture(scope="module")
 def takes(program_path, tmp_path_factory) -> dict[Format, tuple[Path, float]]:
     """One recording of about 1.5 s in each format, made in a row by one instance of the program
@@ -198,6 +202,7 @@ def takes(program_path, tmp_path_factory) -> dict[Format, tuple[Path, float]]:
     found = {}
     try:
         program.wait_window()
+        vt.choose_source(program, vt.TONE_SOURCE)
         for fmt in FORMATS:
             choose_format(program, fmt)
             seconds = record(program, 1.5)

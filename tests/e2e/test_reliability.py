@@ -19,6 +19,9 @@ import vtharness as vt
 from test_recording import (Format, assert_tone_throughout, check_wav, choose_format, press, read_header,
                             working_file)
 
+# Every recording here is of the test tone.
+pytestmark = pytest.mark.records_tone
+
 RECORD_BUTTON = (23, 500, 130, 38)  # window pixels of the Record button
 MOST_LOST = 0.5  # seconds a killed program may lose
 
@@ -257,6 +260,7 @@ def test_disk_full_stops_the_recording_with_a_message_and_no_noise(mounts, launc
 
     program = launch(env={"PULSE_SOURCE": two_tone_source})
     program.wait_window()
+    vt.choose_source(program, two_tone_source)
     choose_format(program, Format(2, 22050, 16))
     idle = record_face(program)
     start = press(program, "F5")
@@ -306,6 +310,7 @@ def test_read_only_program_folder_records_into_the_users_data_folder(mounts, lau
 
     program = launch(folder=read_only, env={"HOME": str(home)})
     program.wait_window()
+    vt.choose_source(program, vt.TONE_SOURCE)
     start = press(program, "F5")
     time.sleep(1.5)
     stop = press(program, "F5")

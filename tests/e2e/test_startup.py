@@ -16,6 +16,7 @@ def test_works_from_its_own_folder_whatever_the_current_directory(launch, progra
 
     program = launch(cwd=elsewhere)
     program.wait_window()
+    vt.choose_source(program, vt.TONE_SOURCE)  # the Wave Out Mix monitor it starts on is silent here
     program.key("F5")
     time.sleep(1.0)
     program.key("F5")

@@ -747,3 +747,49 @@ def tone_report(wav: Wav, hz: float = 440.0, block_seconds: float = 0.02) -> Ton
             if not near_gap and not (jumps and t - jumps[-1] <= 3 * block_seconds):
                 jumps.append(round(t, 3))
     return ToneReport(frequency, gaps, jumps)
+
+
+# ---------------------------------------------------------------------------------------------------
+# The source list
+
+# The list's panel in the window (x, y, width, height) and its rows: 16 high on a pitch of 19, the
+# first at 3; the scroll bar takes the panel's right-hand 14 pixels.
+SOURCE_LIST = (23, 67, 351, 141)
+SOURCE_ROW_PITCH = 19
+SOURCE_ROW_TOP = 3
+SOURCE_BAR_WIDTH = 14
+# The test environment's default source, which carries its 440 Hz tone.
+TONE_SOURCE = "tone.monitor"
+
+
+def sources() -> list[tuple[str, str]]:
+    """The sound server's sources in its own order, as (name, description)."""
+    found: list[tuple[str, str]] = []
+    name = None
+    for line in pactl("list", "sources").splitlines():
+        line = line.strip()
+        if line.startswith("Name: "):
+            name = line[len("Name: "):]
+        elif line.startswith("Description: ") and name is not None:
+            found.append((name, line[len("Description: "):]))
+            name = None
+    return found
+
+
+def source_row_point(name: str, scrolled: int = 0) -> tuple[int, int]:
+    """A point on the caption of a source's row in the list (window pixels), the list scrolled by
+    `scrolled` pixels."""
+    index = [n for n, _ in sources()].index(name)
+    x, y, _, _ = SOURCE_LIST
+    return x + 40, y + SOURCE_ROW_TOP + SOURCE_ROW_PITCH * index + 8 - scrolled
+
+
+def choose_source(program: "Program", name: str):
+    """Clicks the row of a source (in a list that has not been scrolled)."""
+    program.click(*source_row_point(name))
+
+
+def reset_source_volumes():
+    """Every source of the private server back at its normal volume (a test may have moved one)."""
+    for name, _ in sources():
+        pactl("set-source-volume", name, "100%", check=False)

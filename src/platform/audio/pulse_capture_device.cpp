@@ -11,9 +11,11 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/audio/capture_device.h"
+#include "platform/audio/recording_route.h"
 
 namespace vt::audio {
 
@@ -273,11 +275,16 @@ std::error_code PulseCaptureDevice::Open(const CaptureFormat& format, CaptureCal
       attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sample_spec));
       const auto flags =
           static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
-      if (pa_stream_connect_record(stream_, nullptr, &attr, flags) < 0) {
+      // The source the user chose in the source list; none: the server's default source.
+      const std::string source = ChosenSourceName();
+      if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,
+                                   flags) < 0) {
         error = ErrorFromPulse(pa_context_errno(context_));
       } else {
         error = WaitReady(true);
       }
+      // While it runs, a new choice of source moves the stream.
+      if (!error) SetRecordingStreamIndex(pa_stream_get_index(stream_));
     }
   }
   if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
@@ -369,6 +376,7 @@ void PulseCaptureDevice::Teardown() {
     queue_.clear();
   }
   if (stream_ != nullptr) {
+    SetRecordingStreamIndex(std::nullopt);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);

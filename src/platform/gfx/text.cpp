@@ -5,7 +5,10 @@
 #include <fontconfig/fontconfig.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 #include <mutex>
+#include <vector>
 
 namespace vt::gfx {
 namespace {
@@ -23,15 +26,65 @@ std::uint8_t Mix(std::uint8_t under, std::uint8_t over, unsigned alpha) {
   return static_cast<std::uint8_t>((over * alpha + under * (255 - alpha) + 127) / 255);
 }
 
+// The code points of a UTF-8 text; a malformed byte stands for itself.
+std::vector<std::uint32_t> CodePoints(const std::string& text) {
+  std::vector<std::uint32_t> points;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    std::uint32_t point = extra == 0 ? lead : lead & (0x3F >> extra);
+    std::size_t n = 1;
+    for (; n <= static_cast<std::size_t>(extra) && i + n < text.size(); ++n) {
+      const auto next = static_cast<unsigned char>(text[i + n]);
+      if ((next & 0xC0) != 0x80) break;
+      point = (point << 6) | (next & 0x3F);
+    }
+    if (n != static_cast<std::size_t>(extra) + 1) {
+      point = lead;
+      n = 1;
+    }
+    points.push_back(point);
+    i += n;
+  }
+  return points;
+}
+
+// The file of the desktop's sans font that fontconfig prefers for these characters.
+std::string FindSansFontFileFor(const std::vector<std::uint32_t>& points) {
+  std::string found;
+  if (!FcInit()) return found;
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+  FcCharSet* wanted = FcCharSetCreate();
+  for (std::uint32_t point : points) FcCharSetAddChar(wanted, point);
+  FcPatternAddCharSet(pattern, FC_CHARSET, wanted);
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcChar8* file = nullptr;
+  if (match && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch && file) {
+    found = reinterpret_cast<const char*>(file);
+  }
+  if (match) FcPatternDestroy(match);
+  FcCharSetDestroy(wanted);
+  FcPatternDestroy(pattern);
+  return found;
+}
+
 class TtfFont final : public Font {
  public:
-  explicit TtfFont(TTF_Font* font) : font_(font) {}
-  ~TtfFont() override { TTF_CloseFont(font_); }
+  TtfFont(TTF_Font* font, int pixel_size) : font_(font), pixel_size_(pixel_size) {}
+  ~TtfFont() override {
+    for (auto& [file, fallback] : fallbacks_)
+      if (fallback) TTF_CloseFont(fallback);
+    TTF_CloseFont(font_);
+  }
 
   Size Measure(const std::string& text) const override {
     int w = 0;
     int h = 0;
-    if (text.empty() || TTF_SizeUTF8(font_, text.c_str(), &w, &h) != 0) return {0, LineHeight()};
+    if (text.empty() || TTF_SizeUTF8(FontFor(text), text.c_str(), &w, &h) != 0)
+      return {0, LineHeight()};
     return {w, h};
   }
 
@@ -41,7 +94,7 @@ class TtfFont final : public Font {
             TextAlign align) const override {
     if (text.empty() || box.Empty()) return;
     const SDL_Color fg{Red(colour), Green(colour), Blue(colour), 255};
-    SDL_Surface* rendered = TTF_RenderUTF8_Blended(font_, text.c_str(), fg);
+    SDL_Surface* rendered = TTF_RenderUTF8_Blended(FontFor(text), text.c_str(), fg);
     if (!rendered) return;
     SDL_Surface* argb = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
     SDL_FreeSurface(rendered);
@@ -71,7 +124,31 @@ class TtfFont final : public Font {
   }
 
  private:
+  // This font when it has every character of the text; otherwise the desktop's font for the
+  // characters it lacks (a name in another script), at the same size.
+  TTF_Font* FontFor(const std::string& text) const {
+    if (auto known = font_for_text_.find(text); known != font_for_text_.end()) return known->second;
+    TTF_Font* font = FindFontFor(text);
+    font_for_text_.emplace(text, font);
+    return font;
+  }
+
+  TTF_Font* FindFontFor(const std::string& text) const {
+    std::vector<std::uint32_t> missing;
+    for (std::uint32_t point : CodePoints(text))
+      if (point >= 0x20 && !TTF_GlyphIsProvided32(font_, point)) missing.push_back(point);
+    if (missing.empty()) return font_;
+    const std::string file = FindSansFontFileFor(missing);
+    if (file.empty()) return font_;
+    auto [it, added] = fallbacks_.try_emplace(file, nullptr);
+    if (added) it->second = TTF_OpenFont(file.c_str(), pixel_size_);
+    return it->second ? it->second : font_;
+  }
+
   TTF_Font* font_;
+  int pixel_size_;
+  mutable std::map<std::string, TTF_Font*> fallbacks_;      // by file
+  mutable std::map<std::string, TTF_Font*> font_for_text_;  // texts drawn so far
 };
 
 }  // namespace
@@ -103,7 +180,7 @@ std::unique_ptr<Font> Font::OpenSans(int pixel_size) {
   TTF_Font* font = TTF_OpenFont(FindSansFontFile().c_str(), pixel_size);
   if (!font) font = TTF_OpenFont(kFallbackFont, pixel_size);
   if (!font) return nullptr;
-  return std::make_unique<TtfFont>(font);
+  return std::make_unique<TtfFont>(font, pixel_size);
 }
 
 }  // namespace vt::gfx

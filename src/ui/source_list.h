@@ -1,0 +1,19 @@
+// The recorder window's list of recording sources: the scrolling list filled from the recording
+// mixer, and the recording volume slider that follows the chosen source.
+#pragma once
+
+#include "audio/recording_mixer.h"
+#include "skin/cool_slider.h"
+#include "skin/scrollable_dialog.h"
+
+namespace vt {
+
+// Fills `list` from the mixer (which preselects a source) and connects both ways: a click on a
+// row selects its source, places the slider at that source's volume and then checks the row; a
+// move of the slider sets the selected source's volume. The slider shows the selected source's
+// volume when this returns (it stays as it was when no source is selected). Returns the number of
+// rows counted.
+unsigned ConnectSourceList(audio::CRecordingMixer& mixer, CScrollableDialog& list,
+                           CCoolSlider& volume);
+
+}  // namespace vt
