@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/audio/capture_device.h"
+#include "platform/audio/pulse_connection.h"
 #include "platform/audio/recording_route.h"
 
 namespace vt::audio {
@@ -375,24 +376,11 @@ void PulseCaptureDevice::Teardown() {
     filling_ = false;
     queue_.clear();
   }
-  if (stream_ != nullptr) {
-    SetRecordingStreamIndex(std::nullopt);
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
-    pa_stream_set_read_callback(stream_, nullptr, nullptr);
-    if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
-    pa_stream_unref(stream_);
-    stream_ = nullptr;
-  }
-  if (context_ != nullptr) {
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    context_ = nullptr;
-  }
+  if (stream_ != nullptr) SetRecordingStreamIndex(std::nullopt);
+  CloseStream(stream_);
+  CloseContext(context_);
   pa_threaded_mainloop_unlock(mainloop_);
-  pa_threaded_mainloop_stop(mainloop_);
-  pa_threaded_mainloop_free(mainloop_);
-  mainloop_ = nullptr;
+  FreeThreadedMainLoop(mainloop_);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/audio/mixer_device.h"
+#include "platform/audio/pulse_connection.h"
 #include "platform/audio/recording_route.h"
 
 namespace vt::audio {
@@ -155,11 +156,7 @@ std::error_code PulseMixer::Open() {
 }
 
 void PulseMixer::Close() {
-  if (context_ != nullptr) {
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
-    context_ = nullptr;
-  }
+  CloseContext(context_);
   if (loop_ != nullptr) {
     pa_mainloop_free(loop_);
     loop_ = nullptr;

@@ -16,6 +16,7 @@
 #include <mutex>
 
 #include "platform/audio/player.h"
+#include "platform/audio/pulse_connection.h"
 
 namespace vt::audio {
 
@@ -361,23 +362,10 @@ void Playback::Teardown() {
   if (mainloop_ != nullptr) {
     pa_threaded_mainloop_lock(mainloop_);
     CancelEnd();
-    if (stream_ != nullptr) {
-      pa_stream_set_state_callback(stream_, nullptr, nullptr);
-      pa_stream_set_write_callback(stream_, nullptr, nullptr);
-      if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
-      pa_stream_unref(stream_);
-      stream_ = nullptr;
-    }
-    if (context_ != nullptr) {
-      pa_context_set_state_callback(context_, nullptr, nullptr);
-      pa_context_disconnect(context_);
-      pa_context_unref(context_);
-      context_ = nullptr;
-    }
+    CloseStream(stream_);
+    CloseContext(context_);
     pa_threaded_mainloop_unlock(mainloop_);
-    pa_threaded_mainloop_stop(mainloop_);
-    pa_threaded_mainloop_free(mainloop_);
-    mainloop_ = nullptr;
+    FreeThreadedMainLoop(mainloop_);
   }
   if (file_ != nullptr) {
     sf_close(file_);
