@@ -2,7 +2,7 @@
 // file.
 //
 // A recording, as the session commands drive it (UI thread):
-//   OpenWaveFile(path); OpenCaptureDevice(); StartCapture();
+//   OpenCaptureDevice(); OpenWaveFile(path); StartCapture();
 //   ... PauseCapture() / ResumeCapture() any number of times ...
 //   StopCapture();   // returns with the file complete, closed and unlocked
 //
@@ -79,8 +79,10 @@ class CAviFile {
   // Creates (or empties) the working file, locked, with the header of an empty recording in
   // FileFormat. Without an open file the recording runs but nothing is written.
   std::error_code OpenWaveFile(const std::string& path);
-  // Opens the default source in DeviceFormat and queues the sixteen buffers. On failure the
-  // recording runs without sound and StopCapture still completes the file.
+  // Opens the chosen source in DeviceFormat and queues the sixteen buffers; nothing is captured
+  // before StartCapture. Opened before the working file, so that a recording that cannot get
+  // sound leaves the last one alone. On failure the recording runs without sound and
+  // StopCapture still completes the file.
   std::error_code OpenCaptureDevice();
   std::error_code StartCapture();
   // Leave out the sound from this moment until ResumeCapture (or the stop). Pausing while

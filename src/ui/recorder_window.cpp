@@ -323,6 +323,19 @@ void CAudioRecorderDlg::StartRecording() {
   Button(kPause).Invalidate();
   SetFormatRadiosEnabled(false);
   EndPlaybackForRecord();
+  // A failure found on the writer's or the device's thread comes here as a posted event.
+  engine_.SetFailureCallback([alive = std::weak_ptr<char>(alive_), this] {
+    win::PostToUi([alive, this] {
+      if (alive.lock()) OnRecordingFailed();
+    });
+  });
+  // The input first: the last take is replaced only once there is sound to replace it with,
+  // so a Record that cannot start leaves it as it was.
+  if (const std::error_code device_error = engine_.OpenCaptureDevice()) {
+    StopRecording();
+    ShowError(OpenCaptureErrorText(device_error));
+    return;
+  }
   const std::error_code file_error = OpenWorkingFileWithFallback(
       Paths().sounds_folder,
       [this](const std::string& path) { return engine_.OpenWaveFile(path); });
@@ -331,17 +344,9 @@ void CAudioRecorderDlg::StartRecording() {
     ShowError(OpenWorkingFileErrorText(file_error, Paths().WorkingFile()));
     return;
   }
-  // A failure found on the writer's or the device's thread comes here as a posted event.
-  engine_.SetFailureCallback([alive = std::weak_ptr<char>(alive_), this] {
-    win::PostToUi([alive, this] {
-      if (alive.lock()) OnRecordingFailed();
-    });
-  });
-  std::error_code device_error = engine_.OpenCaptureDevice();
-  if (!device_error) device_error = engine_.StartCapture();
-  if (device_error) {
-    StopRecording();  // the file is completed, empty
-    ShowError(OpenCaptureErrorText(device_error));
+  if (const std::error_code start_error = engine_.StartCapture()) {
+    StopRecording();  // the file is completed, empty: the input went away as it opened
+    ShowError(OpenCaptureErrorText(start_error));
     return;
   }
   Timing().Reset();

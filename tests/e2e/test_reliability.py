@@ -139,17 +139,56 @@ def test_file_holds_whole_frames_at_every_moment(voxtape):
 # The sound server
 
 
-def test_record_without_a_sound_server_says_so(launch, tmp_path):
+def last_take(folder: Path) -> bytes:
+    """An unsaved take of a second in the working file of a program folder, as a person leaves it."""
+    path = folder / "sounds" / "current.wav"
+    path.parent.mkdir(exist_ok=True)
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(44100)
+        w.writeframes(bytes(range(256)) * (44100 * 4 // 256))
+    return path.read_bytes()
+
+
+def test_record_without_a_sound_server_says_so_and_keeps_the_last_take(launch, program_folder,
+                                                                       tmp_path):
+    before = last_take(program_folder)
     program = launch(env={"PULSE_SERVER": f"unix:{tmp_path}/no-server"})
     program.wait_window()
     idle = record_face(program)
     press(program, "F5")
     box = wait_message(program, "no sound server is running")
     assert_idle_face(program, idle)
-    header = read_header(working_file(program))  # complete and empty (sox gives no length for it)
-    assert header.data_size == 0
+    assert working_file(program).read_bytes() == before, "a refused Record changed the last take"
     dismiss(program, box)
     assert program.running
+
+
+@pytest.mark.pipewire
+def test_record_from_an_input_that_has_gone_says_so_and_keeps_the_last_take(launch):
+    """The chosen input is unplugged while idle: Record neither records another input nor touches the
+    last take."""
+    module = vt.pactl("load-module", "module-null-sink", "sink_name=gonemic",
+                      "sink_properties='device.description=\"Gone Mic\"'").strip()
+    try:
+        program = launch()  # started after the input came: its list shows it
+        program.wait_window()
+        vt.choose_source(program, vt.TONE_SOURCE)
+        press(program, "F5")
+        time.sleep(1)
+        press(program, "F5")
+        path = vt.wait_file_complete(working_file(program))
+        before = path.read_bytes()
+        vt.choose_source(program, "gonemic.monitor")
+    finally:
+        vt.pactl("unload-module", module)
+    idle = record_face(program)
+    press(program, "F5")
+    box = wait_message(program, "Nothing can be recorded")
+    assert_idle_face(program, idle)
+    assert path.read_bytes() == before, "a refused Record changed the last take"
+    dismiss(program, box)
 
 
 @pytest.mark.pipewire

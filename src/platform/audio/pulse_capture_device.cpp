@@ -80,8 +80,6 @@ class PulseCaptureDevice final : public CaptureDevice {
   // The server went away: the device stops, every queued buffer goes back.
   void Fail();
   void ReturnAll(std::deque<CaptureBuffer*> buffers);
-  void CorkLocked(bool cork);
-  bool StreamReadyLocked() const;
   // Disconnects and frees everything of PulseAudio; delivers no notice.
   void Teardown();
 
@@ -96,7 +94,7 @@ class PulseCaptureDevice final : public CaptureDevice {
   mutable std::mutex queue_mutex_;
   std::deque<CaptureBuffer*> queue_;  // guarded by queue_mutex_
   bool open_ = false;                 // guarded by queue_mutex_
-  bool filling_ = false;              // guarded by queue_mutex_: between Start and Reset
+  bool filling_ = false;              // guarded by queue_mutex_: from Start to Stop or Reset
   bool failed_ = false;               // guarded by queue_mutex_
   std::uint32_t front_handed_ = 0;    // guarded by queue_mutex_: bytes of the front buffer
                                       // handed over so far
@@ -196,18 +194,6 @@ void PulseCaptureDevice::ReturnAll(std::deque<CaptureBuffer*> buffers) {
   for (CaptureBuffer* buffer : buffers) callback_(CaptureNotice::kData, buffer);
 }
 
-bool PulseCaptureDevice::StreamReadyLocked() const {
-  return stream_ != nullptr && pa_stream_get_state(stream_) == PA_STREAM_READY;
-}
-
-void PulseCaptureDevice::CorkLocked(bool cork) {
-  if (!StreamReadyLocked()) return;
-  // Not waited for: the queue decides what is kept, and a dead server must not block us.
-  if (pa_operation* op = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr)) {
-    pa_operation_unref(op);
-  }
-}
-
 std::error_code PulseCaptureDevice::WaitReady(bool for_stream) {
   for (;;) {
     const pa_context_state_t context_state = pa_context_get_state(context_);
@@ -274,8 +260,10 @@ std::error_code PulseCaptureDevice::Open(const CaptureFormat& format, CaptureCal
       attr.prebuf = static_cast<std::uint32_t>(-1);
       attr.minreq = static_cast<std::uint32_t>(-1);
       attr.fragsize = static_cast<std::uint32_t>(pa_usec_to_bytes(kFragmentUsec, &sample_spec));
-      const auto flags =
-          static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
+      // Not corked: the stream runs from here to the close and Start only lets its sound into
+      // the buffers. A record stream that is uncorked on PipeWire may hand over a stale first
+      // fragment, a jump in the sound at the start of every take.
+      const auto flags = PA_STREAM_ADJUST_LATENCY;
       // The source the user chose in the source list; none: the server's default source.
       const std::string source = ChosenSourceName();
       if (pa_stream_connect_record(stream_, source.empty() ? nullptr : source.c_str(), &attr,
@@ -283,6 +271,13 @@ std::error_code PulseCaptureDevice::Open(const CaptureFormat& format, CaptureCal
         error = ErrorFromPulse(pa_context_errno(context_));
       } else {
         error = WaitReady(true);
+      }
+      // A server may connect a stream whose source has gone to another one (PipeWire does):
+      // that would be a take of an input nobody chose.
+      if (!error && !source.empty()) {
+        const char* device = pa_stream_get_device_name(stream_);
+        if (device == nullptr || source != device)
+          error = std::make_error_code(std::errc::no_such_device);
       }
       // While it runs, a new choice of source moves the stream.
       if (!error) SetRecordingStreamIndex(pa_stream_get_index(stream_));
@@ -326,7 +321,6 @@ std::error_code PulseCaptureDevice::Start() {
     failed = failed_;
     if (!failed_) filling_ = true;
   }
-  if (!failed) CorkLocked(false);
   pa_threaded_mainloop_unlock(mainloop_);
   return failed ? std::make_error_code(std::errc::connection_aborted) : std::error_code{};
 }
@@ -334,7 +328,10 @@ std::error_code PulseCaptureDevice::Start() {
 std::error_code PulseCaptureDevice::Stop() {
   if (mainloop_ == nullptr) return std::make_error_code(std::errc::bad_file_descriptor);
   pa_threaded_mainloop_lock(mainloop_);
-  CorkLocked(true);
+  {
+    std::lock_guard lock(queue_mutex_);
+    filling_ = false;
+  }
   pa_threaded_mainloop_unlock(mainloop_);
   return {};
 }
@@ -351,7 +348,6 @@ std::error_code PulseCaptureDevice::Reset() {
     queued.swap(queue_);
     front_handed_ = 0;
   }
-  CorkLocked(true);
   pa_threaded_mainloop_unlock(mainloop_);
   ReturnAll(std::move(queued));
   return {};

@@ -78,6 +78,12 @@ TEST_F(RecordingFailure, NoSoundServerOrNoInputWhenRecordIsPressed) {
       {std::errc::no_such_device, "has no input to record from"},
       {std::errc::io_error, "the sound input could not be opened"},
   };
+  // An unsaved take that a refused Record must not touch.
+  window_->OnRecordStop();
+  Feed(0.2, 0x33);
+  window_->OnRecordStop();
+  const std::string last_take = ReadAll(WorkingFile());
+  ASSERT_EQ(DataBytes(WorkingFile()), static_cast<std::uint32_t>(0.2 * 176400));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.words);
     errors_.clear();
@@ -86,7 +92,7 @@ TEST_F(RecordingFailure, NoSoundServerOrNoInputWhenRecordIsPressed) {
     ASSERT_EQ(errors_.size(), 1u);
     EXPECT_NE(errors_[0].find(c.words), std::string::npos) << errors_[0];
     ExpectIdle();
-    EXPECT_EQ(DataBytes(WorkingFile()), 0u);  // a complete, empty recording
+    EXPECT_EQ(ReadAll(WorkingFile()), last_take);
   }
   // The server is back: the next Record works.
   device_open_error_.clear();
