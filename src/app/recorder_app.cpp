@@ -1,6 +1,7 @@
 #include "app/recorder_app.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/sys/sys.h"
 #include "skin/skin_archive.h"
@@ -94,25 +95,29 @@ int CRecorderApp::Run() {
     win::ShutdownDisplay();
     return 1;
   }
+  // Before the lock: a start that cannot show its window must not keep the next one out.
+  if (!display) {
+    const char* name = std::getenv("DISPLAY");
+    if (name == nullptr || *name == '\0') {
+      std::fprintf(stderr, "%s: cannot show the window: no display is set (DISPLAY is empty)\n",
+                   kAppName);
+    } else {
+      std::fprintf(stderr, "%s: cannot show the window on the display \"%s\" (%s)\n", kAppName,
+                   name, display_error.c_str());
+    }
+    ResetSkin();
+    return 1;
+  }
   sys::InstanceLock::Result lock_result{};
   auto instance = sys::InstanceLock::Acquire(kInstanceMarker, &lock_result);
   if (lock_result == sys::InstanceLock::Result::kHeldElsewhere) {
-    if (display) {
-      CExitConfirm notice;
-      notice.SetBackgroundName("alreadyrunning.bmp");
-      notice.SetNoticeMode();
-      notice.DoModal();
-    } else {
-      std::fprintf(stderr, "%s: Voxtape is already running.\n", kAppName);
-    }
+    CExitConfirm notice;
+    notice.SetBackgroundName("alreadyrunning.bmp");
+    notice.SetNoticeMode();
+    notice.DoModal();
     win::ShutdownDisplay();
     ResetSkin();
     return 0;
-  }
-  if (!display) {
-    std::fprintf(stderr, "%s: no display to open the window on (%s)\n", kAppName,
-                 display_error.c_str());
-    return 1;
   }
 
   Abilities().layered_windows_available = win::CompositingManagerRunning();

@@ -3,6 +3,7 @@ instance, button faces and tips, the format radios, the volume sliders and Help.
 
 import os
 import signal
+import subprocess
 import time
 from pathlib import Path
 
@@ -207,6 +208,7 @@ def close_then_ok(program):
     pytest.param(lambda program: program.key("alt+F4"), id="Alt+F4"),
     pytest.param(lambda program: vt.close_request(program.wid), id="window manager close"),
     pytest.param(lambda program: program.signal(signal.SIGTERM), id="SIGTERM"),
+    pytest.param(lambda program: program.signal(signal.SIGHUP), id="SIGHUP"),
 ])
 def test_ways_to_end_the_program(voxtape, end):
     end(voxtape)
@@ -225,6 +227,23 @@ def test_a_second_start_shows_the_notice_and_leaves_the_first_running(voxtape, l
     vt.press_keys("Escape", wid=notice)
     assert second.wait_exit(timeout=5) == 0, second.output()
     stays(lambda: voxtape.running and vt.find_windows() == [voxtape.wid], what="the first window staying")
+
+
+@pytest.mark.parametrize("display", [":199", "", None], ids=["no answer", "empty", "unset"])
+def test_without_a_display_it_says_so_at_once_and_keeps_no_lock(launch, program_folder, display):
+    env = dict(os.environ)
+    if display is None:
+        env.pop("DISPLAY")
+    else:
+        env["DISPLAY"] = display
+    started = time.monotonic()
+    ended = subprocess.run([str(program_folder / vt.program_path().name)], env=env, capture_output=True,
+                           stdin=subprocess.DEVNULL, timeout=10)
+    said = ended.stderr.decode(errors="replace")
+    assert ended.returncode != 0 and time.monotonic() - started < 1.5, (ended.returncode, said)
+    assert "cannot show the window" in said and (display or "DISPLAY is empty") in said, said
+    # The next start, on the display, is not taken for a second instance.
+    launch().wait_window()
 
 
 def test_several_started_at_once_show_one_window(launch):

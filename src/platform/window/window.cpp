@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "platform/window/x11_display.h"
@@ -734,6 +736,14 @@ void Window::OnKeyDown(KeyStroke key) {
 
 // ---- the loop ----
 
+namespace {
+
+void HangUpAsTermination(int) {
+  std::raise(SIGTERM);
+}
+
+}  // namespace
+
 bool InitDisplay(std::string* error) {
   auto& loop = UiLoop();
   if (loop.display) return true;
@@ -759,6 +769,18 @@ bool InitDisplay(std::string* error) {
     if (error) *error = SDL_GetError();
     return false;
   }
+  // Without a display SDL falls back to drawing off screen: the program would run where nobody
+  // can see it, holding the single-instance lock.
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const std::string_view name = driver != nullptr ? driver : "";
+  if (name != "x11" && name != "wayland" && name != "windows") {
+    if (error) *error = "no display answers";
+    SDL_Quit();
+    return false;
+  }
+  // A closed terminal or the end of the session (SIGHUP) ends the program in order, as SIGTERM
+  // does: SDL turns that one into a quit event.
+  std::signal(SIGHUP, &HangUpAsTermination);
   {
     std::lock_guard lock(loop.posted_mutex);
     loop.wake_event = SDL_RegisterEvents(1);
