@@ -8,7 +8,7 @@ namespace vt {
 
 void CAudioRecorderDlg::OnPlayStop() {
   // Nothing to play while the writer holds the working file, or when there is none.
-  if (!WorkingFileReadable()) return;
+  if (!WorkingFileUsable()) return;
   if (!Session().playing)
     StartPlayback();
   else

@@ -1,5 +1,6 @@
 #include "ui/recorder_window.h"
 
+#include <cerrno>
 #include <memory>
 
 #include "audio/capture_engine.h"
@@ -118,6 +119,15 @@ RecorderServices RecorderServices::Desktop() {
     win::RunWhileModal(
         [&chosen, parent] { chosen = sys::ChooseSaveFile("Save Sound As", parent); });
     return chosen;
+  };
+  services.confirm_replace = [](const std::string& file) {
+    const std::size_t slash = file.find_last_of('/');
+    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
+    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    return win::AskQuestion(kAppName,
+                            "A file named \"" + name + "\" already exists in " + folder +
+                                ". Do you want to replace it?",
+                            "Replace", "Cancel");
   };
   services.open_help = [](const std::string& page) { sys::StartDetached({"xdg-open", page}); };
   services.show_error = [](const std::string& text) {
@@ -315,6 +325,15 @@ bool CAudioRecorderDlg::WorkingFileReadable() const {
   return sys::FileReadableUnlocked(Paths().WorkingFile());
 }
 
+bool CAudioRecorderDlg::WorkingFileUsable() {
+  const std::string working = Paths().WorkingFile();
+  if (sys::IsSpecialFile(working)) {
+    ShowError(FileErrorText(EACCES, working));
+    return false;
+  }
+  return WorkingFileReadable();
+}
+
 void CAudioRecorderDlg::StartRecording() {
   SessionFlags& session = Session();
   // Before the flag, so the display never shows the last recording's time for this one.
@@ -419,7 +438,7 @@ void CAudioRecorderDlg::OnPauseResume() {
 
 void CAudioRecorderDlg::OnSaveRecording() {
   const std::string working = Paths().WorkingFile();
-  if (!WorkingFileReadable()) return;
+  if (!WorkingFileUsable()) return;
   SessionFlags& session = Session();
   if (session.recording) {
     StopRecording();
@@ -431,6 +450,11 @@ void CAudioRecorderDlg::OnSaveRecording() {
   const std::optional<std::string> chosen = services_.choose_save_file();
   if (!chosen) return;
   const std::string target = WithWavExtension(*chosen);
+  // The dialog asked about the name as typed; a name that got its extension here was not seen.
+  if (target != *chosen && sys::PathExists(target) &&
+      !(services_.confirm_replace && services_.confirm_replace(target))) {
+    return;
+  }
   if (const auto error = CopyRecording(working, target); error && services_.show_error)
     services_.show_error(*error);
 }

@@ -33,6 +33,9 @@ struct RecorderServices {
   std::function<bool(gfx::Rect owner_area)> confirm_exit;
   // The desktop's save dialog; none when cancelled.
   std::function<std::optional<std::string>()> choose_save_file;
+  // Whether an existing file that the save dialog did not ask about (it got its ".wav" after
+  // the dialog) may be replaced.
+  std::function<bool(const std::string& file)> confirm_replace;
   std::function<void(const std::string& page)> open_help;
   std::function<void(const std::string& text)> show_error;
   // Makes the sound server's recording mixer; none: the source list stays empty.
@@ -136,6 +139,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   void OnRecordingFailed();
   void ShowError(const std::string& text);
   bool WorkingFileReadable() const;
+  // For Play and Save: readable, and says why not when something else stands in its place.
+  bool WorkingFileUsable();
   // Playback (recorder_playback.cpp).
   void StartPlayback();
   void StopPlayback();

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <vector>
 
@@ -67,22 +68,30 @@ class Fd {
 }  // namespace
 
 std::string WithWavExtension(const std::string& chosen) {
-  if (chosen.size() >= 4 && chosen.compare(chosen.size() - 4, 4, ".wav") == 0) return chosen;
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  if (chosen.size() >= 4 && std::equal(chosen.end() - 4, chosen.end(), ".wav",
+                                       [&](char a, char b) { return lower(a) == b; })) {
+    return chosen;
+  }
   return chosen + ".wav";
 }
 
 std::optional<std::string> CopyRecording(const std::string& working_file,
                                          const std::string& target) {
-  Fd source(::open(working_file.c_str(), O_RDONLY | O_CLOEXEC));
+  // Never blocking: a FIFO in place of the working file or the target must not hold the window.
+  Fd source(::open(working_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (source.get() < 0) return FileErrorText(errno, working_file);
   // Held shared while copying, so no recording can start writing it underneath.
   if (::flock(source.get(), LOCK_SH | LOCK_NB) != 0)
     return FileErrorText(EWOULDBLOCK, working_file);
   struct stat source_stat {};
   if (::fstat(source.get(), &source_stat) != 0) return FileErrorText(errno, working_file);
+  if (!S_ISREG(source_stat.st_mode)) return FileErrorText(EACCES, working_file);
 
   // Opening the target without emptying it first: it might be the working file itself.
-  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
   if (out.get() < 0) return FileErrorText(errno, target);
   struct stat target_stat {};
   if (::fstat(out.get(), &target_stat) != 0) return FileErrorText(errno, target);

@@ -6,7 +6,7 @@
 
 namespace vt {
 
-// The chosen name gets ".wav" unless it already ends in exactly ".wav" (case matters).
+// The chosen name gets ".wav" unless it already ends in ".wav", in any case ("Loud.WAV" stays).
 std::string WithWavExtension(const std::string& chosen);
 
 // Copies the working file byte for byte to `target` (created or emptied). None on success,

@@ -5,6 +5,7 @@ Python's own reader."""
 
 from __future__ import annotations
 
+import os
 import re
 import shutil
 import signal
@@ -287,7 +288,7 @@ def test_play_and_save_do_nothing_while_recording(voxtape):
 
 
 @pytest.mark.parametrize("typed,saved", [("take", "take.wav"), ("take.wav", "take.wav"),
-                                         ("Take.WAV", "Take.WAV.wav")])
+                                         ("Take.WAV", "Take.WAV")])
 def test_save_copies_the_recording(voxtape, tmp_path, typed, saved):
     record(voxtape, 1)
     folder = tmp_path / "saved"
@@ -300,6 +301,40 @@ def test_save_copies_the_recording(voxtape, tmp_path, typed, saved):
                   what=f"{target} identical to the working file")
     assert sorted(p.name for p in folder.iterdir()) == [saved]
     assert voxtape.running
+
+
+@pytest.mark.parametrize("answer,replaced", [("Escape", False), ("Return", True)],
+                         ids=["cancel keeps it", "replace"])
+def test_save_asks_before_replacing_a_file_named_without_its_extension(voxtape, tmp_path, answer,
+                                                                      replaced):
+    record(voxtape, 1)
+    older = tmp_path / "keep.wav"
+    older.write_bytes(b"an older take")
+    save_through_dialog(voxtape, str(tmp_path / "keep"))
+
+    question = vt.wait_until(lambda: message_boxes(voxtape), what="the question whether to replace keep.wav")[0]
+    assert vt.transient_for(question) == voxtape.wid, "the question does not belong to the recorder window"
+    vt.press_keys(answer, wid=question)
+    vt.wait_until(lambda: not message_boxes(voxtape), timeout=5, what="the question to close")
+    expected = working_file(voxtape).read_bytes() if replaced else b"an older take"
+    vt.wait_until(lambda: older.read_bytes() == expected, timeout=5,
+                  what="keep.wav " + ("replaced" if replaced else "kept"))
+    assert sorted(p.name for p in tmp_path.iterdir() if p.suffix.lower() == ".wav") == ["keep.wav"]
+
+
+def test_something_else_in_place_of_the_working_file_is_refused_and_the_window_answers(voxtape):
+    working = working_file(voxtape)
+    working.parent.mkdir(exist_ok=True)
+    working.unlink(missing_ok=True)
+    os.mkfifo(working)
+    press(voxtape, "F4")
+    box = vt.wait_until(lambda: message_boxes(voxtape), timeout=1, what="a message on Play")[0]
+    vt.press_keys("Return", wid=box)
+    vt.wait_until(lambda: not message_boxes(voxtape), timeout=5, what="the message to close")
+    # The window still answers: Record starts (it replaces what stands there with a recording).
+    working.unlink()
+    record(voxtape, 0.5)
+    check_wav(working)
 
 
 def test_save_onto_the_working_file_is_refused(voxtape):

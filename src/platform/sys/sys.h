@@ -44,8 +44,16 @@ bool ProgramOnPath(const std::string& name);
 namespace vt::sys {
 
 // True when the file can be opened for reading and no writer holds it (the recording's writer
-// keeps an exclusive lock on the working file).
+// keeps an exclusive lock on the working file). Never blocks: anything but a plain file (a FIFO
+// someone put in its place) counts as not readable.
 bool FileReadableUnlocked(const std::string& path);
+
+// True when anything (a file, a folder, a FIFO) stands at `path`.
+bool PathExists(const std::string& path);
+
+// True when something that is not a plain file (a FIFO, a device, a folder) stands at `path`.
+// Looked up without opening it, so it cannot block.
+bool IsSpecialFile(const std::string& path);
 
 // The desktop's save-file dialog for sound files, with overwrite confirmation: the portal's
 // when one runs, else zenity, else kdialog. None when cancelled or when no dialog is available.

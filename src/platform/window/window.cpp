@@ -914,4 +914,23 @@ void ShowMessageBox(const std::string& title, const std::string& text, MessageIc
   }
 }
 
+bool AskQuestion(const std::string& title, const std::string& text, const std::string& accept,
+                 const std::string& decline) {
+  // SDL lays the buttons out in the order given, the last one on the left.
+  const SDL_MessageBoxButtonData buttons[] = {
+      {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, decline.c_str()},
+      {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, accept.c_str()},
+  };
+  SDL_MessageBoxData box{};
+  box.flags = SDL_MESSAGEBOX_WARNING;
+  box.title = title.c_str();
+  box.message = text.c_str();
+  box.numbuttons = 2;
+  box.buttons = buttons;
+  if (Window* owner = InnermostModal()) box.window = SDL_GetWindowFromID(owner->NativeId());
+  int pressed = 0;
+  if (SDL_ShowMessageBox(&box, &pressed) != 0) return false;
+  return pressed == 1;
+}
+
 }  // namespace vt::win

@@ -298,6 +298,11 @@ enum class MessageIcon { kWarning, kError };
 // dialog so it stays above it; falls back to standard error when there is no display.
 void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon);
 
+// A question with two buttons, owned like a message box: true for `accept` (Enter), false for
+// `decline` (Escape, or no display to ask on).
+bool AskQuestion(const std::string& title, const std::string& text, const std::string& accept,
+                 const std::string& decline);
+
 // True when a compositing manager runs on the display, so windows can be translucent.
 bool CompositingManagerRunning();
 // True when a window manager runs on the display (it then moves and stacks the windows).

@@ -52,6 +52,10 @@ class RecorderFixture : public ::testing::Test {
       ++save_dialogs_;
       return save_choice_;
     };
+    services.confirm_replace = [this](const std::string& file) {
+      replace_questions_.push_back(file);
+      return replace_answer_;
+    };
     services.open_help = [this](const std::string& page) { help_pages_.push_back(page); };
     services.show_error = [this](const std::string& text) { errors_.push_back(text); };
     services.make_player = [this]() -> std::unique_ptr<audio::Player> {
@@ -94,6 +98,8 @@ class RecorderFixture : public ::testing::Test {
   int confirmations_ = 0;
   std::optional<std::string> save_choice_;
   int save_dialogs_ = 0;
+  std::vector<std::string> replace_questions_;  // files the window asked to replace
+  bool replace_answer_ = false;
   std::vector<std::string> help_pages_;
   std::vector<std::string> errors_;
 };

@@ -11,13 +11,11 @@
 namespace vt {
 namespace {
 
-TEST(SaveRecording, WavExtensionRuleIsCaseSensitive) {
+TEST(SaveRecording, WavExtensionIsAddedOnceInAnyCase) {
   const std::pair<std::string, std::string> cases[] = {
-      {"/a/take", "/a/take.wav"},
-      {"/a/take.wav", "/a/take.wav"},
-      {"/a/take.WAV", "/a/take.WAV.wav"},
-      {"/a/take.wave", "/a/take.wave.wav"},
-      {"wav", "wav.wav"},
+      {"/a/take", "/a/take.wav"},           {"/a/take.wav", "/a/take.wav"},
+      {"/a/Loud.WAV", "/a/Loud.WAV"},       {"/a/take.Wav", "/a/take.Wav"},
+      {"/a/take.wave", "/a/take.wave.wav"}, {"wav", "wav.wav"},
   };
   for (const auto& [chosen, expected] : cases) EXPECT_EQ(WithWavExtension(chosen), expected);
 }

@@ -150,6 +150,54 @@ TEST_F(Session_, SaveCopiesTheRecordingByteForByteUnderAWavName) {
   EXPECT_TRUE(errors_.empty());
 }
 
+TEST_F(Session_, SaveAsksBeforeReplacingAFileTheDialogDidNotSee) {
+  window_->OnRecordStop();
+  Feed(0.3);
+  window_->OnRecordStop();
+  const std::string take = ReadAll(WorkingFile());
+  const std::string keep = (folder_ / "keep.wav").string();
+  struct Case {
+    std::string typed;  // what the dialog gave back (it asked about that name)
+    bool exists;        // keep.wav is there before the save
+    bool answer;        // Replace?
+    bool asked;
+    bool replaced;
+  };
+  const Case cases[] = {
+      {(folder_ / "keep").string(), true, false, true, false},
+      {(folder_ / "keep").string(), true, true, true, true},
+      {keep, true, false, false, true},  // the dialog's own question covered it
+      {(folder_ / "keep").string(), false, false, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed + (c.exists ? " over an existing file" : ""));
+    std::filesystem::remove(keep);
+    if (c.exists) std::ofstream(keep) << "an older take";
+    replace_questions_.clear();
+    replace_answer_ = c.answer;
+    save_choice_ = c.typed;
+    window_->OnSaveRecording();
+    EXPECT_EQ(replace_questions_,
+              c.asked ? std::vector<std::string>{keep} : std::vector<std::string>{});
+    EXPECT_EQ(ReadAll(keep), c.replaced ? take : "an older take");
+  }
+  EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(Session_, SomethingElseInPlaceOfTheWorkingFileIsRefusedAtOnce) {
+  std::filesystem::remove(WorkingFile());
+  ASSERT_EQ(::mkfifo(WorkingFile().c_str(), 0600), 0);
+  save_choice_ = (folder_ / "copy.wav").string();
+  // Opening a FIFO for reading would wait for a writer: each of these would hang.
+  window_->OnPlayStop();
+  window_->OnSaveRecording();
+  ASSERT_EQ(errors_.size(), 2u);
+  for (const std::string& error : errors_)
+    EXPECT_EQ(error, "Access to " + WorkingFile() + " was denied.");
+  EXPECT_EQ(Session().playing, 0);
+  EXPECT_EQ(save_dialogs_, 0);
+}
+
 TEST_F(Session_, SavingOntoTheWorkingFileIsASharingViolationAndKeepsIt) {
   window_->OnRecordStop();
   Feed(0.3);
