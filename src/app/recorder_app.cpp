@@ -91,7 +91,7 @@ int CRecorderApp::Run() {
     const std::string archive = SkinArchivePath(Paths().program_folder);
     StartupMessage(skin == SkinReadStatus::kCannotOpen
                        ? "The skin archive " + archive + " cannot be opened."
-                       : "The skin archive " + archive + " is damaged.");
+                       : "The skin archive " + archive + " is damaged: " + Skin().damage + ".");
     win::ShutdownDisplay();
     return 1;
   }

@@ -128,10 +128,21 @@ SkinDirectoryRead ReadSkinDirectory(const std::string& path) {
   const std::optional<std::uint64_t> size = OpenForReading(path, in);
   if (!size) return result;
   Reader reader(in, *size);
-  if (!ReadEntries(reader, result.directory)) {
+  const auto damaged = [&result](std::string what) {
     result.directory = {};
     result.status = SkinReadStatus::kMalformed;
+    result.damage = std::move(what);
     return result;
+  };
+  if (!ReadEntries(reader, result.directory)) return damaged("its index runs past its end");
+  // Every picture must lie wholly in the file, after the index: a cut-off archive (a download
+  // that stopped, a full disk) would otherwise show a window with pictures missing.
+  const std::uint64_t index_end = *size - reader.Left();
+  for (const SkinEntry& e : result.directory.entries) {
+    if (std::uint64_t{e.offset} + e.size > *size)
+      return damaged("the picture " + e.name + " runs past its end");
+    if (e.size > 0 && e.offset < index_end)
+      return damaged("the picture " + e.name + " lies inside its index");
   }
   result.status = SkinReadStatus::kOk;
   return result;
@@ -207,6 +218,7 @@ SkinReadStatus OpenSkin(const std::string& program_folder) {
   Skin().program_folder = program_folder;
   SkinDirectoryRead read = ReadSkinDirectory(SkinArchivePath(program_folder));
   Skin().directory = std::move(read.directory);
+  Skin().damage = std::move(read.damage);
   return read.status;
 }
 

@@ -40,12 +40,14 @@ inline constexpr std::uint16_t kSkinNotFound = 0xFFFF;
 enum class SkinReadStatus {
   kOk,
   kCannotOpen,  // missing, not a regular file, or not readable
-  kMalformed,   // the directory runs past the end of the file
+  kMalformed,   // damaged: the directory or an entry runs past the end of the file, or an entry
+                // lies inside the directory
 };
 
 struct SkinDirectoryRead {
   SkinReadStatus status = SkinReadStatus::kCannotOpen;
   SkinDirectory directory;  // empty unless status is kOk
+  std::string damage;       // what is wrong with a damaged archive, in a few words
 
   bool ok() const { return status == SkinReadStatus::kOk; }
 };
@@ -81,6 +83,7 @@ std::optional<gfx::Surface> LoadSkinBitmap(std::string_view name, const SkinDire
 struct SkinState {
   std::string program_folder;
   SkinDirectory directory;
+  std::string damage;  // what OpenSkin found wrong with a damaged archive
 };
 SkinState& Skin();
 

@@ -38,9 +38,11 @@ def garbage(data: bytes) -> bytes:
 
 @pytest.mark.parametrize("damage, words", [
     (None, "cannot be opened"),
-    (truncated, "is damaged"),
+    (truncated, "is damaged: its index runs past its end"),
+    (lambda data: data[:len(data) // 2], "is damaged: the picture"),
+    (lambda data: data[:-1], "is damaged: the picture"),
     (garbage, "is damaged"),
-])
+], ids=["missing", "index cut", "half", "all but the last byte", "garbage"])
 def test_a_missing_or_broken_skin_ends_with_a_message_naming_it(launch, program_folder, damage, words):
     archive = program_folder / "Interface" / "voxtape.int"
     if damage is None:
