@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/sys/sys.h"
+
 namespace vt {
 namespace {
 
@@ -36,12 +38,22 @@ bool IsAccessError(const std::error_code& error) {
 
 std::string FallbackSoundsFolder() {
   const char* data_home = std::getenv("XDG_DATA_HOME");
-  const char* home = std::getenv("HOME");
   // A relative XDG_DATA_HOME is invalid and ignored.
-  const std::string base = data_home && data_home[0] == '/' ? std::string(data_home)
-                           : home && *home                  ? std::string(home) + "/.local/share"
-                                                            : std::string("/tmp");
-  return base + "/voxtape/sounds/";
+  if (data_home && data_home[0] == '/') return std::string(data_home) + "/voxtape/sounds/";
+  const std::string home = sys::HomeFolder();
+  if (!home.empty()) return home + "/.local/share/voxtape/sounds/";
+  // No home at all: the user's own runtime folder, else a folder of the user's own in /tmp,
+  // never one that other users could have made or can read.
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
+    return std::string(runtime) + "/voxtape/sounds/";
+  return "/tmp/voxtape-" + std::to_string(::getuid()) + "/sounds/";
+}
+
+bool MakeFallbackFolder(const std::string& folder) {
+  // Only the user may read recordings kept outside the program folder.
+  if (!sys::CreatePrivateFolders(folder)) return false;
+  const std::string voxtape = folder.substr(0, folder.rfind('/', folder.size() - 2));
+  return sys::MakeFolderPrivate(voxtape);
 }
 
 bool SoundsFolderUsable(const std::string& folder) {
@@ -54,7 +66,7 @@ std::string ChooseSoundsFolder(const std::string& program_folder) {
   const std::string own = program_folder + "sounds/";
   if (SoundsFolderUsable(own)) return own;
   const std::string fallback = FallbackSoundsFolder();
-  MakeFolder(fallback);
+  MakeFallbackFolder(fallback);
   return fallback;
 }
 
@@ -69,7 +81,7 @@ std::error_code OpenWorkingFileWithFallback(
   }
   const std::string fallback = FallbackSoundsFolder();
   if (fallback == sounds_folder) return error;
-  if (!MakeFolder(fallback)) return error;
+  if (!MakeFallbackFolder(fallback)) return error;
   sounds_folder = fallback;
   return open(sounds_folder + "current.wav");
 }

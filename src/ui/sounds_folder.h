@@ -9,9 +9,14 @@
 
 namespace vt {
 
-// $XDG_DATA_HOME/voxtape/sounds/, else ~/.local/share/voxtape/sounds/ (ends with '/'); /tmp
-// stands in for a missing home.
+// $XDG_DATA_HOME/voxtape/sounds/, else ~/.local/share/voxtape/sounds/ (ends with '/'), the home
+// taken from the user database when HOME is unset. Without any home: $XDG_RUNTIME_DIR/voxtape/
+// sounds/, else /tmp/voxtape-UID/sounds/.
 std::string FallbackSoundsFolder();
+
+// Makes the fall-back folder with its missing parents, each private to the user (0700); false
+// when it cannot be made, or when its voxtape folder is not the user's (made private if it is).
+bool MakeFallbackFolder(const std::string& folder);
 
 // True when recordings can be written into `folder` (ending with '/'): it is a folder, made if
 // missing (with its parents), that can be written, and its current.wav, if any, too.

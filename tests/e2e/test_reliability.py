@@ -360,3 +360,38 @@ def test_read_only_program_folder_records_into_the_users_data_folder(mounts, lau
     assert_tone_throughout(wav)
     assert not message_boxes(program)
     assert not (read_only / "sounds").exists()
+
+
+def test_without_home_recordings_go_to_the_users_own_private_folder(mounts, launch, program_folder, tmp_path,
+                                                                    monkeypatch):
+    """HOME unset and the program folder read-only: the home comes from the user database, and the
+    folders made for the recording are the user's alone."""
+    import pwd
+    home = Path(pwd.getpwuid(os.getuid()).pw_dir)
+    voxtape_data = home / ".local" / "share" / "voxtape"
+    path = voxtape_data / "sounds" / "current.wav"
+    if path.exists():
+        pytest.skip(f"{path} holds a recording of this machine's user")
+    made = not voxtape_data.exists()
+    read_only = tmp_path / "installed"
+    read_only.mkdir()
+    mounts("--bind", program_folder, target=read_only)
+    mounts("-o", "remount,ro,bind", target=read_only)
+    monkeypatch.delenv("XDG_DATA_HOME", raising=False)
+    monkeypatch.delenv("HOME")
+    try:
+        program = launch(folder=read_only)
+        program.wait_window()
+        vt.choose_source(program, vt.TONE_SOURCE)
+        press(program, "F5")
+        time.sleep(1)
+        press(program, "F5")
+        vt.wait_file_complete(vt.wait_for_file(path))
+        check_wav(path)
+        assert voxtape_data.stat().st_mode & 0o777 == 0o700, oct(voxtape_data.stat().st_mode)
+        assert not (read_only / "sounds").exists()
+    finally:
+        if made:
+            shutil.rmtree(voxtape_data, ignore_errors=True)
+        else:
+            path.unlink(missing_ok=True)

@@ -15,6 +15,14 @@ bool SetCurrentDirectory(const std::string& folder);
 // Creates a folder; an existing one is left as it is. False when it cannot be made.
 bool CreateFolder(const std::string& path);
 bool FolderWritable(const std::string& path);
+// Creates a folder and its missing parents, each made readable by its owner only (0700); existing
+// ones are left as they are. False when it cannot be made.
+bool CreatePrivateFolders(const std::string& path);
+// Makes a folder of this user's private (0700) when it is not yet; false when it is not a folder
+// of this user's (then it is left alone).
+bool MakeFolderPrivate(const std::string& path);
+// The user's home folder: $HOME, else the user database's; empty when neither knows one.
+std::string HomeFolder();
 
 // A lock named after a marker that the system releases when the process dies, however it dies.
 class InstanceLock {

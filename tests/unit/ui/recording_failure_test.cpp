@@ -1,7 +1,9 @@
 // Every way a recording can fail to start or to go on: the user is told in words, and the window
 // is back in the Idle state with the working file complete up to the failure.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -198,6 +200,13 @@ TEST(SoundsFolder, StartsInTheProgramFolderUnlessItCannotTakeRecordings) {
   std::ofstream(program + "sounds") << "a file";
   EXPECT_EQ(ChooseSoundsFolder(program), fallback);
   EXPECT_TRUE(std::filesystem::is_directory(fallback));
+  // What the program made outside its folder only the user may enter.
+  for (const auto& made :
+       {root / "data", root / "data" / "voxtape", root / "data" / "voxtape" / "sounds"}) {
+    EXPECT_EQ(std::filesystem::status(made).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_all)
+        << made;
+  }
 
   ::unsetenv("XDG_DATA_HOME");
   const char* home = std::getenv("HOME");
@@ -205,6 +214,11 @@ TEST(SoundsFolder, StartsInTheProgramFolderUnlessItCannotTakeRecordings) {
       home ? std::optional<std::string>(home) : std::nullopt;
   ::setenv("HOME", (root / "home").c_str(), 1);
   EXPECT_EQ(FallbackSoundsFolder(), (root / "home").string() + "/.local/share/voxtape/sounds/");
+  // Without HOME the user database knows the home; never a shared folder.
+  ::unsetenv("HOME");
+  const passwd* user = ::getpwuid(::getuid());
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(FallbackSoundsFolder(), std::string(user->pw_dir) + "/.local/share/voxtape/sounds/");
   if (saved_home) ::setenv("HOME", saved_home->c_str(), 1);
   if (saved) ::setenv("XDG_DATA_HOME", saved->c_str(), 1);
   std::filesystem::remove_all(root);
