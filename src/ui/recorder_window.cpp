@@ -233,7 +233,8 @@ void CAudioRecorderDlg::InitDialog() {
   ConnectSourceList(*mixer_, *source_list_, *record_volume_);
   display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
                              [this] { return play_volume_->GetPos(); });
-  display_->LoadPanelSkin(0);  // day first; without its images the panel shows the skin beneath
+  // The date in the user's order; without its images the panel shows the skin beneath.
+  display_->LoadPanelSkin(sys::DateMonthFirst() ? 1 : 0);
 
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i]->SetOnChoose([this](CRadioButton& radio) { OnFormatRadio(radio); });

@@ -126,6 +126,22 @@ def test_idle_panel_shows_the_local_time_and_zeros(voxtape, panel):
                   what="the clock to move on")
 
 
+@pytest.mark.parametrize("locale, month_first", [("en_US.UTF-8", True), ("de_DE.UTF-8", False)])
+def test_the_date_reads_in_the_users_order(launch, artifacts, tmp_path, locale, month_first):
+    locales = tmp_path / "locales"
+    locales.mkdir()
+    vt.run("localedef", "-i", locale.split(".")[0], "-f", "UTF-8", str(locales / locale))
+    program = launch(env={"LOCPATH": str(locales), "LC_ALL": "", "LC_TIME": locale})
+    program.wait_window()
+    panel = Panel(program, artifacts / "skin")
+    shot = vt.wait_until(lambda: (s := panel.shot()) and None not in panel.row(s, DATE) and s,
+                         timeout=3, what="a readable date")
+    now = time.localtime()
+    first, second = (now.tm_mon, now.tm_mday) if month_first else (now.tm_mday, now.tm_mon)
+    year = now.tm_year % 100
+    assert panel.row(shot, DATE) == [first // 10, first % 10, second // 10, second % 10, year // 10, year % 10]
+
+
 def test_recording_pause_and_stop(voxtape, panel):
     voxtape.key("F5")
     vt.wait_until(lambda: panel.elapsed(panel.shot()) > 0.5, timeout=5, what="the elapsed time to run")

@@ -1,6 +1,8 @@
 #include "platform/sys/sys.h"
 
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -68,6 +71,26 @@ std::string HomeFolder() {
     return found->pw_dir;
   }
   return {};
+}
+
+bool DateMonthFirst() {
+  const char* name = nullptr;
+  for (const char* variable : {"LC_ALL", "LC_TIME", "LANG"}) {
+    name = std::getenv(variable);
+    if (name != nullptr && *name != '\0') break;
+  }
+  if (name == nullptr || *name == '\0') return false;
+  const std::string_view locale_name(name);
+  // The C locale's "%m/%d/%y" stands for no choice of the user's.
+  if (locale_name == "C" || locale_name == "POSIX" || locale_name.starts_with("C.")) return false;
+  const locale_t time_locale = ::newlocale(LC_TIME_MASK, name, static_cast<locale_t>(nullptr));
+  if (time_locale == static_cast<locale_t>(nullptr)) return false;
+  const std::string_view format = ::nl_langinfo_l(D_FMT, time_locale);
+  const std::size_t month = format.find("%m");
+  std::size_t day = format.find("%d");
+  if (day == std::string_view::npos) day = format.find("%e");
+  ::freelocale(time_locale);
+  return month != std::string_view::npos && day != std::string_view::npos && month < day;
 }
 
 bool FolderWritable(const std::string& path) {

@@ -23,6 +23,9 @@ bool CreatePrivateFolders(const std::string& path);
 bool MakeFolderPrivate(const std::string& path);
 // The user's home folder: $HOME, else the user database's; empty when neither knows one.
 std::string HomeFolder();
+// True when the user's date format (LC_TIME, as LC_ALL, LC_TIME and LANG name it) writes the
+// month before the day (en_US: 12/10/2026). False for the C locale and for one not installed.
+bool DateMonthFirst();
 
 // A lock named after a marker that the system releases when the process dies, however it dies.
 class InstanceLock {
