@@ -160,6 +160,21 @@ def test_dragging_moves_the_window_only_from_its_background(voxtape, start, move
     assert voxtape.running
 
 
+def test_a_click_on_the_background_is_not_a_drag(voxtape):
+    """A press and release with no movement between them (automation, remote desktops, touchpads)
+    moves nothing, and the window does not go on following the pointer afterwards."""
+    before = voxtape.geometry()
+    for _ in range(3):
+        voxtape.click(120, 20)
+    vt.move_pointer(before.x + 300, before.y + 200)
+    stays(lambda: voxtape.geometry() == before, what=f"the window staying at {before}")
+    # The keyboard still reaches it: F9 asks whether to exit.
+    voxtape.key("F9")
+    question = vt.wait_until(lambda: vt.find_windows(QUESTION), timeout=5, what="the exit question")[0]
+    vt.press_keys("Escape", wid=question)
+    assert voxtape.geometry() == before
+
+
 # ---------------------------------------------------------------------------------------------------
 # Keys and the exit question
 

@@ -201,10 +201,6 @@ void HandleEvent(const SDL_Event& e) {
         case SDL_WINDOWEVENT_FOCUS_LOST:
           w->DispatchKeyboardFocus(false);
           break;
-        case SDL_WINDOWEVENT_HIT_TEST:
-          // The window manager has taken a press on the background to move the window.
-          w->DispatchWindowManagerDrag();
-          break;
         case SDL_WINDOWEVENT_CLOSE:
           if (AcceptsInput(w)) w->DispatchCloseRequest();
           break;
@@ -310,14 +306,7 @@ struct Window::Native {
   bool moved_by_window_manager = false;
 };
 
-namespace {
-
-SDL_HitTestResult DragHitTest(SDL_Window*, const SDL_Point* area, void* data) {
-  const auto* window = static_cast<const Window*>(data);
-  return window->DragsAt({area->x, area->y}) ? SDL_HITTEST_DRAGGABLE : SDL_HITTEST_NORMAL;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Window::Window(WindowOptions options) : options_(std::move(options)) {
   back_buffer_ = Surface(options_.size.w, options_.size.h);
@@ -359,26 +348,12 @@ void Window::SetDraggable(bool draggable) {
   draggable_ = draggable;
   if (!native_ || options_.kind != WindowKind::kDialog) return;
   // A window manager moves a window exactly with the pointer (our own moves would trail its
-  // asynchronous placement by a step); it is asked to whenever one runs.
-  const bool by_manager = draggable && WindowManagerRunsFor(native_->window);
-  if (by_manager == native_->moved_by_window_manager) return;
-  if (SDL_SetWindowHitTest(native_->window, by_manager ? DragHitTest : nullptr,
-                           by_manager ? this : nullptr) == 0)
-    native_->moved_by_window_manager = by_manager;
-}
-
-bool Window::DragsAt(Point client) const {
-  if (!draggable_ || !AcceptsInput(const_cast<Window*>(this))) return false;
-  const Control* c = ControlAt(client);
-  return !c || c->LetsMouseThrough();
+  // asynchronous placement by a step); it is asked to once a press has become a drag.
+  native_->moved_by_window_manager = draggable && WindowManagerRunsFor(native_->window);
 }
 
 unsigned long Window::X11WindowId() const {
   return native_ ? X11WindowOf(native_->window) : 0;
-}
-
-void Window::DispatchWindowManagerDrag() {
-  SetFocus(nullptr);
 }
 
 bool Window::HasNative() const {
@@ -650,7 +625,9 @@ void Window::DispatchMouseDown(Point p) {
   SetFocus(nullptr);
   OnBackgroundMouseDown(p);
   if (draggable_ && native_) {
-    dragging_ = true;
+    // Not a drag yet: a press and release where the pointer stands (a click, or what automation
+    // and remote desktops send) must move nothing.
+    drag_pending_ = true;
     SDL_CaptureMouse(SDL_TRUE);
     drag_window_start_ = ScreenPosition();
     drag_pointer_start_ = {drag_window_start_.x + p.x, drag_window_start_.y + p.y};
@@ -659,8 +636,9 @@ void Window::DispatchMouseDown(Point p) {
 
 void Window::DispatchMouseUp(Point p) {
   SDL_CaptureMouse(SDL_FALSE);
-  if (dragging_) {
+  if (dragging_ || drag_pending_) {
     dragging_ = false;
+    drag_pending_ = false;
     OnBackgroundMouseUp(p);
     return;
   }
@@ -675,6 +653,24 @@ void Window::DispatchMouseUp(Point p) {
 void Window::DispatchMouseMove(Point p) {
   last_pointer_ = p;
   pointer_inside_ = true;
+  if (drag_pending_) {
+    const Point origin = ScreenPosition();
+    const Point global{origin.x + p.x, origin.y + p.y};
+    const int threshold = DragThreshold();
+    if (std::abs(global.x - drag_pointer_start_.x) <= threshold &&
+        std::abs(global.y - drag_pointer_start_.y) <= threshold) {
+      return;
+    }
+    drag_pending_ = false;
+    if (native_->moved_by_window_manager) {
+      // The window manager takes over from here until the button is let go.
+      SDL_CaptureMouse(SDL_FALSE);
+      OnBackgroundMouseUp(p);
+      StartWindowManagerMove(native_->window, drag_pointer_start_.x, drag_pointer_start_.y);
+      return;
+    }
+    dragging_ = true;
+  }
   if (dragging_) {
     // From the event and the window's own position: the display's pointer query can lag
     // behind synthetic input.

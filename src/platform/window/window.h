@@ -198,18 +198,16 @@ class Window {
   void DispatchKeyDown(KeyStroke key);
   void DispatchMouseWheel(Point client, int steps);
   void DispatchKeyboardFocus(bool has_keyboard);
-  void DispatchWindowManagerDrag();
   void DispatchCloseRequest() { OnCloseRequest(); }
   void PresentIfDirty();
   void MarkNativeGone();
   unsigned NativeId() const;
   bool ModalEnded() const { return modal_ended_; }
 
-  // Drag the window by its background (set by windows that move with the pointer). Where a
-  // window manager runs, it moves the window; otherwise the window follows the pointer itself.
+  // Drag the window by its background (set by windows that move with the pointer), once the
+  // pointer has moved past the drag threshold with the button held. Where a window manager
+  // runs, it moves the window; otherwise the window follows the pointer itself.
   void SetDraggable(bool draggable);
-  // Whether a press at this client point starts a drag of the window.
-  bool DragsAt(Point client) const;
   // The X window id of the native window, 0 without one (for helpers that take a parent window).
   unsigned long X11WindowId() const;
 
@@ -246,7 +244,8 @@ class Window {
   Control* hovered_ = nullptr;
   Control* focused_ = nullptr;
   bool draggable_ = false;
-  bool dragging_ = false;
+  bool dragging_ = false;      // the window follows the pointer (no window manager runs)
+  bool drag_pending_ = false;  // pressed on the background; a drag once the pointer moves on
   bool keyboard_ = true;
   Point last_pointer_{-1, -1};
   bool pointer_inside_ = false;
