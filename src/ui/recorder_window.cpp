@@ -326,6 +326,12 @@ bool CAudioRecorderDlg::WorkingFileReadable() const {
   return sys::FileReadableUnlocked(Paths().WorkingFile());
 }
 
+std::string CAudioRecorderDlg::ChosenInputName() const {
+  const std::optional<int> checked = source_list_->CheckedRow();
+  const CRadioButton* row = checked ? source_list_->Row(*checked) : nullptr;
+  return row != nullptr ? row->Text() : std::string();
+}
+
 bool CAudioRecorderDlg::WorkingFileUsable() {
   const std::string working = Paths().WorkingFile();
   if (sys::IsSpecialFile(working)) {
@@ -353,7 +359,7 @@ void CAudioRecorderDlg::StartRecording() {
   // so a Record that cannot start leaves it as it was.
   if (const std::error_code device_error = engine_.OpenCaptureDevice()) {
     StopRecording();
-    ShowError(OpenCaptureErrorText(device_error));
+    ShowError(OpenCaptureErrorText(device_error, ChosenInputName()));
     return;
   }
   const std::error_code file_error = OpenWorkingFileWithFallback(
@@ -366,7 +372,7 @@ void CAudioRecorderDlg::StartRecording() {
   }
   if (const std::error_code start_error = engine_.StartCapture()) {
     StopRecording();  // the file is completed, empty: the input went away as it opened
-    ShowError(OpenCaptureErrorText(start_error));
+    ShowError(OpenCaptureErrorText(start_error, ChosenInputName()));
     return;
   }
   Timing().Reset();

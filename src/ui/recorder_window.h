@@ -139,6 +139,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   void OnRecordingFailed();
   void ShowError(const std::string& text);
   bool WorkingFileReadable() const;
+  // The description of the input checked in the source list; empty when none is.
+  std::string ChosenInputName() const;
   // For Play and Save: readable, and says why not when something else stands in its place.
   bool WorkingFileUsable();
   // Playback (recorder_playback.cpp).

@@ -28,11 +28,15 @@ std::string OpenWorkingFileErrorText(const std::error_code& error, const std::st
   return FileErrorText(EACCES, file);
 }
 
-std::string OpenCaptureErrorText(const std::error_code& error) {
+std::string OpenCaptureErrorText(const std::error_code& error, const std::string& input) {
   if (error == std::errc::connection_refused || error == std::errc::timed_out ||
       error == std::errc::connection_aborted) {
     return "Nothing can be recorded: no sound server is running (PulseAudio or PipeWire). "
            "Start it and press Record again.";
+  }
+  if (error == std::errc::no_such_device && !input.empty()) {
+    return "Nothing can be recorded: the input \"" + input +
+           "\" is not there any more. Choose another input, then press Record again.";
   }
   if (error == std::errc::no_such_device) {
     return "Nothing can be recorded: the sound server has no input to record from. Connect a "

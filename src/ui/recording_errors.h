@@ -13,7 +13,8 @@ namespace vt {
 std::string OpenWorkingFileErrorText(const std::error_code& error, const std::string& file);
 
 // The capture device could not be opened when Record was pressed.
-std::string OpenCaptureErrorText(const std::error_code& error);
+// `input`: the description of the input chosen in the list, empty when none is.
+std::string OpenCaptureErrorText(const std::error_code& error, const std::string& input = {});
 
 // A recording ended by a failure, or a stop whose completion of the file failed (write_error).
 // Empty when there is nothing to tell.

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/window/message_text.h"
 #include "platform/window/x11_display.h"
 
 namespace vt::win {
@@ -898,7 +899,9 @@ void ShowMessageBox(const std::string& title, const std::string& text, MessageIc
   SDL_MessageBoxData box{};
   box.flags = icon == MessageIcon::kError ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_WARNING;
   box.title = title.c_str();
-  box.message = text.c_str();
+  // The box takes the text as its lines; the log below keeps it on one.
+  const std::string lines = WrapMessageText(text);
+  box.message = lines.c_str();
   box.numbuttons = 1;
   box.buttons = &ok;
   // Owned by the innermost open dialog, so a window manager keeps it above that dialog.
@@ -920,7 +923,8 @@ bool AskQuestion(const std::string& title, const std::string& text, const std::s
   SDL_MessageBoxData box{};
   box.flags = SDL_MESSAGEBOX_WARNING;
   box.title = title.c_str();
-  box.message = text.c_str();
+  const std::string lines = WrapMessageText(text);
+  box.message = lines.c_str();
   box.numbuttons = 2;
   box.buttons = buttons;
   if (Window* owner = InnermostModal()) box.window = SDL_GetWindowFromID(owner->NativeId());

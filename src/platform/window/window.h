@@ -294,7 +294,8 @@ void RegisterCursor(Cursor kind, const CursorImage& image);
 
 enum class MessageIcon { kWarning, kError };
 // A message box with one OK button (Enter and Escape close it), owned by the innermost open
-// dialog so it stays above it; falls back to standard error when there is no display.
+// dialog so it stays above it, its text wrapped to readable lines (WrapMessageText). The text
+// also goes to standard error, on one line.
 void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon);
 
 // A question with two buttons, owned like a message box: true for `accept` (Enter), false for
