@@ -1,7 +1,9 @@
 // The recorder window's playback: Play/Stop, the playback half of Pause/Resume, the playback
 // volume, the player's stopped report and what Record, Save and exit do to a playback.
+#include "platform/audio/player.h"
 #include "playback/playback_volume.h"
 #include "ui/recorder_window.h"
+#include "ui/recording_errors.h"
 #include "ui/session_state.h"
 
 namespace vt {
@@ -68,10 +70,13 @@ void CAudioRecorderDlg::OnPlayerStopped() {
   // A report that arrives once a recording has started has nothing left to stop: Record closed
   // the player before it started.
   if (Session().recording) return;
+  const audio::Player* player = PlayerControls();
+  const std::error_code why = player != nullptr ? player->LastError() : std::error_code{};
   // The stop path whatever the state (also when idle): the window ends up idle. It needs no
   // readable working file, unlike the Stop button, so a file taken away while it played cannot
   // leave the window playing forever.
   StopPlayback();
+  ShowError(PlaybackErrorText(why, Paths().WorkingFile()));
 }
 
 void CAudioRecorderDlg::EndPlaybackForRecord() {

@@ -45,6 +45,18 @@ std::string OpenCaptureErrorText(const std::error_code& error, const std::string
   return "Nothing can be recorded: the sound input could not be opened (" + error.message() + ").";
 }
 
+std::string PlaybackErrorText(const std::error_code& error, const std::string& file) {
+  if (!error) return {};
+  if (error == std::errc::connection_refused || error == std::errc::timed_out) {
+    return "Nothing can be played: no sound server is running (PulseAudio or PipeWire). "
+           "Start it and press Play again.";
+  }
+  if (error == std::errc::connection_aborted) {
+    return "The sound server stopped during playback, so playback was stopped.";
+  }
+  return "The recording in " + file + " cannot be played.";
+}
+
 std::string RecordingFailureText(audio::CAviFile::Failure failure,
                                  const std::error_code& write_error, const std::string& file) {
   using Failure = audio::CAviFile::Failure;

@@ -13,6 +13,9 @@ namespace vt {
 std::string OpenWorkingFileErrorText(const std::error_code& error, const std::string& file);
 
 // The capture device could not be opened when Record was pressed.
+// Why a playback could not start or go on; empty when it played to its end.
+std::string PlaybackErrorText(const std::error_code& error, const std::string& file);
+
 // `input`: the description of the input chosen in the list, empty when none is.
 std::string OpenCaptureErrorText(const std::error_code& error, const std::string& input = {});
 

@@ -408,7 +408,10 @@ def test_closing_during_playback_ends_cleanly(launch, program_folder, monitor, f
 
 def test_a_sound_server_that_goes_away_ends_playback(launch, program_folder, faces, tmp_path):
     """The program plays on a sound server of this test's own, which is killed during playback; then
-    Play with no server at all. Each time the window goes back to idle by itself and stays usable."""
+    Play with no server at all. Each time the window goes back to idle by itself, says why, and stays
+    usable."""
+    from test_reliability import dismiss, wait_message
+
     runtime = tmp_path / "pulse"
     runtime.mkdir(mode=0o700)
     socket = runtime / "native"
@@ -432,14 +435,15 @@ def test_a_sound_server_that_goes_away_ends_playback(launch, program_folder, fac
         server.kill()
         server.wait(timeout=vt.TIMEOUT)
         wait_face(program, faces, "play", timeout=5)
+        dismiss(program, wait_message(program, "The sound server stopped during playback"))
     finally:
         if server.poll() is None:
             server.kill()
             server.wait(timeout=vt.TIMEOUT)
 
-    # No server at all: Play starts nothing and the window is idle again at once.
+    # No server at all: Play starts nothing, says so, and the window is idle again at once.
     press(program, "F4")
-    time.sleep(1)
+    dismiss(program, wait_message(program, "Nothing can be played: no sound server is running"))
     assert play_face(program, faces) == "play"
     assert program.running
     f9_then_ok(program)

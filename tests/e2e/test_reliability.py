@@ -165,6 +165,16 @@ def test_record_without_a_sound_server_says_so_and_keeps_the_last_take(launch, p
     assert program.running
 
 
+def test_play_without_a_sound_server_says_so(launch, program_folder, tmp_path):
+    last_take(program_folder)
+    program = launch(env={"PULSE_SERVER": f"unix:{tmp_path}/no-server"})
+    program.wait_window()
+    press(program, "F4")
+    box = wait_message(program, "Nothing can be played: no sound server is running")
+    dismiss(program, box)
+    assert program.running
+
+
 @pytest.mark.pipewire
 def test_record_from_an_input_that_has_gone_says_so_and_keeps_the_last_take(launch):
     """The chosen input is unplugged while idle: Record neither records another input nor touches the

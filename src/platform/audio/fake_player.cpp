@@ -23,6 +23,7 @@ std::error_code FakePlayer::Play(const std::string& path, std::function<void()> 
   paused_ = false;
   position_ = 0;
   on_played_out_ = nullptr;
+  last_error_ = play_error_;
   if (play_error_) return play_error_;
   open_ = true;
   on_played_out_ = std::move(on_played_out);
@@ -66,6 +67,20 @@ void FakePlayer::SetVolume(double gain) {
 std::string FakePlayer::PositionText() const {
   std::lock_guard lock(mutex_);
   return open_ ? FormatPosition(position_) : std::string();
+}
+
+std::error_code FakePlayer::LastError() const {
+  std::lock_guard lock(mutex_);
+  return last_error_;
+}
+
+bool FakePlayer::Fail(std::error_code why) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!open_) return false;
+    last_error_ = why;
+  }
+  return PlayOut();
 }
 
 bool FakePlayer::PlayOut() {

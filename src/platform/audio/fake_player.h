@@ -19,6 +19,9 @@ class FakePlayer final : public Player {
   void Rewind() override;
   void SetVolume(double gain) override;
   std::string PositionText() const override;
+  std::error_code LastError() const override;
+  // The open playback ends early for `why` (its end notice is called); false when nothing is open.
+  bool Fail(std::error_code why);
 
   // What Play returns from now on (no error: it plays).
   void SetPlayError(std::error_code error) { play_error_ = error; }
@@ -43,6 +46,7 @@ class FakePlayer final : public Player {
   mutable std::mutex mutex_;
   std::function<void(const std::string&)> observer_;
   std::error_code play_error_;
+  std::error_code last_error_;           // guarded by mutex_
   std::function<void()> on_played_out_;  // guarded by mutex_
   bool open_ = false;                    // guarded by mutex_
   bool paused_ = false;                  // guarded by mutex_

@@ -32,6 +32,10 @@ class Player {
   // A factor on the file's amplitude: 0 is silence, 1 the file's own level. Kept for the next
   // playback when nothing plays.
   virtual void SetVolume(double gain) = 0;
+  // Why the last playback ended early or never started: none when it played to its end (or is
+  // still playing); connection_refused when no sound server could be reached; connection_aborted
+  // when the server went away while it played; the error Play returned otherwise.
+  virtual std::error_code LastError() const = 0;
   // Where the playback is, as "MM:SS" ("HH:MM:SS" from an hour on); empty when nothing is open.
   // Safe from any thread.
   virtual std::string PositionText() const = 0;

@@ -12,6 +12,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
@@ -51,6 +52,11 @@ class Playback {
   void Rewind();
   void SetVolume(double gain);
   double PositionSeconds();
+  // Why it ended early (see Player::LastError); set on the loop's thread before the end notice.
+  std::error_code Failure() const {
+    const int why = failure_.load();
+    return why == 0 ? std::error_code{} : std::make_error_code(static_cast<std::errc>(why));
+  }
 
  private:
   static void OnContextState(pa_context* context, void* self);
@@ -75,6 +81,7 @@ class Playback {
   void CancelEnd();
   // The end notice, once per playback.
   void Report();
+  void Fail(std::errc why);
   void Teardown();
 
   SNDFILE* file_;
@@ -95,6 +102,8 @@ class Playback {
   bool at_end_ = false;
   bool reported_ = false;
   pa_usec_t time_base_ = 0;  // the stream time at the last rewind
+  bool was_ready_ = false;   // the stream has played: a failure now is the server going away
+  std::atomic<int> failure_{0};
 };
 
 bool Playback::ChooseFormat() {
@@ -157,7 +166,8 @@ void Playback::OnContextState(pa_context* context, void* self) {
       break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
-      playback->Report();
+      playback->Fail(playback->was_ready_ ? std::errc::connection_aborted
+                                          : std::errc::connection_refused);
       break;
     default:
       break;
@@ -168,7 +178,7 @@ void Playback::OnConnectTimeout(pa_mainloop_api* api, pa_time_event* event, cons
                                 void* self) {
   auto* playback = static_cast<Playback*>(self);
   api->time_free(event);
-  if (!playback->StreamReady()) playback->Report();
+  if (!playback->StreamReady()) playback->Fail(std::errc::connection_refused);
 }
 
 pa_cvolume Playback::Volume() const {
@@ -207,12 +217,14 @@ void Playback::OnStreamState(pa_stream* stream, void* self) {
       // Not every server takes the volume given with the connection (PipeWire's keeps its own);
       // the server handles requests in order, so the stream is heard at this volume from its
       // first sample.
+      playback->was_ready_ = true;
       playback->ApplyVolume();
       if (!playback->paused_) playback->Cork(false);
       break;
     case PA_STREAM_FAILED:
     case PA_STREAM_TERMINATED:
-      playback->Report();
+      playback->Fail(playback->was_ready_ ? std::errc::connection_aborted
+                                          : std::errc::connection_refused);
       break;
     default:
       break;
@@ -311,6 +323,11 @@ void Playback::CancelEnd() {
   }
 }
 
+void Playback::Fail(std::errc why) {
+  if (!reported_) failure_ = static_cast<int>(why);
+  Report();
+}
+
 void Playback::Report() {
   if (reported_) return;
   reported_ = true;
@@ -393,17 +410,29 @@ class PulsePlayer final : public Player {
   }
   void SetVolume(double gain) override;
   std::string PositionText() const override;
+  std::error_code LastError() const override {
+    if (play_error_) return play_error_;
+    std::lock_guard lock(playback_mutex_);
+    return playback_ ? playback_->Failure() : std::error_code{};
+  }
 
  private:
   // Replaced only on the user-interface thread, under the mutex; other threads read it under
   // the mutex.
   mutable std::mutex playback_mutex_;
   std::unique_ptr<Playback> playback_;
-  double gain_ = 1.0;  // user-interface thread only
+  double gain_ = 1.0;           // user-interface thread only
+  std::error_code play_error_;  // what the last Play returned; user-interface thread only
+  std::error_code Open(const std::string& path, std::function<void()> on_played_out);
 };
 
 std::error_code PulsePlayer::Play(const std::string& path, std::function<void()> on_played_out) {
   Close();
+  play_error_ = Open(path, std::move(on_played_out));
+  return play_error_;
+}
+
+std::error_code PulsePlayer::Open(const std::string& path, std::function<void()> on_played_out) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (file == nullptr) {

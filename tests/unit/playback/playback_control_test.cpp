@@ -244,15 +244,41 @@ TEST_F(Playback_, AReportOfAnEndedPlaybackDoesNotStopTheNextOne) {
   EXPECT_EQ(Current(), State::kIdle);
 }
 
-TEST_F(Playback_, APlaybackThatCannotStartEndsByItself) {
-  // No sound server, or a file the player refuses: the window goes back to idle.
-  Enter(State::kIdle);
-  player_->SetPlayError(std::make_error_code(std::errc::connection_refused));
-  window_->OnPlayStop();
-  EXPECT_EQ(Current(), State::kPlaying);
-  win::RunPendingWork();
-  EXPECT_EQ(Current(), State::kIdle);
-  EXPECT_EQ(TextsOf(Dlg::kPlay), kPlayTexts);
+TEST_F(Playback_, APlaybackThatCannotStartOrGoOnEndsByItselfAndSaysWhy) {
+  struct Case {
+    std::errc error;
+    bool while_playing;  // the server went away during the playback
+    const char* words;
+  };
+  const Case cases[] = {
+      {std::errc::connection_refused, false, "Nothing can be played: no sound server is running"},
+      {std::errc::invalid_argument, false, "cannot be played"},
+      {std::errc::connection_aborted, true, "The sound server stopped during playback"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.words);
+    errors_.clear();
+    Enter(State::kIdle);
+    if (c.while_playing) {
+      window_->OnPlayStop();
+      ASSERT_TRUE(player_->Fail(std::make_error_code(c.error)));
+    } else {
+      player_->SetPlayError(std::make_error_code(c.error));
+      window_->OnPlayStop();
+      EXPECT_EQ(Current(), State::kPlaying);
+    }
+    win::RunPendingWork();
+    EXPECT_EQ(Current(), State::kIdle);
+    EXPECT_EQ(TextsOf(Dlg::kPlay), kPlayTexts);
+    ASSERT_EQ(errors_.size(), 1u);
+    EXPECT_NE(errors_[0].find(c.words), std::string::npos) << errors_[0];
+    player_->SetPlayError({});
+  }
+  // A playback heard to its end says nothing.
+  errors_.clear();
+  Enter(State::kPlaying);
+  PlayedOut();
+  EXPECT_TRUE(errors_.empty());
 }
 
 TEST_F(Playback_, TheVolumeSliderSetsThePlayersVolumeAlsoWhileIdle) {
