@@ -405,7 +405,11 @@ void CAudioRecorderDlg::OnRecordingFailed() {
 
 void CAudioRecorderDlg::ShowError(const std::string& text) {
   if (text.empty() || !services_.show_error) return;
-  PresentIfDirty();  // the window shows the truth behind the message
+  // The window shows the truth behind the message: the panel too, which would otherwise keep
+  // its last refresh (a red microphone and a running time) until the message is closed.
+  display_->RefreshValues();
+  display_->Invalidate();
+  PresentIfDirty();
   services_.show_error(text);
 }
 

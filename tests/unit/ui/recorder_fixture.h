@@ -57,7 +57,10 @@ class RecorderFixture : public ::testing::Test {
       return replace_answer_;
     };
     services.open_help = [this](const std::string& page) { help_pages_.push_back(page); };
-    services.show_error = [this](const std::string& text) { errors_.push_back(text); };
+    services.show_error = [this](const std::string& text) {
+      errors_.push_back(text);
+      panel_recording_at_errors_.push_back(window_->Display().Values().session.recording);
+    };
     services.make_player = [this]() -> std::unique_ptr<audio::Player> {
       if (!with_player_) return nullptr;
       auto player = std::make_unique<audio::FakePlayer>();
@@ -102,6 +105,7 @@ class RecorderFixture : public ::testing::Test {
   bool replace_answer_ = false;
   std::vector<std::string> help_pages_;
   std::vector<std::string> errors_;
+  std::vector<bool> panel_recording_at_errors_;  // what the panel showed as each error came
 };
 
 }  // namespace vt::testing

@@ -111,10 +111,12 @@ TEST_F(RecordingFailure, SoundServerLostInTheMiddle) {
   window_->OnPauseResume();
   window_->OnPauseResume();
   Feed(0.5);
-  window_->OnPauseResume();  // paused when the server goes
+  window_->OnPauseResume();            // paused when the server goes
+  window_->Display().RefreshValues();  // the panel's last refresh shows the recording
   device_->Fail();
   RunUntilIdle();
   ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_FALSE(panel_recording_at_errors_[0]) << "the panel still shows the recording";
   EXPECT_NE(errors_[0].find("The sound server stopped during the recording"), std::string::npos)
       << errors_[0];
   ExpectIdle();
