@@ -304,7 +304,6 @@ bool Control::Focused() const {
 struct Window::Native {
   SDL_Window* window = nullptr;
   Uint32 id = 0;
-  bool moved_by_window_manager = false;
 };
 
 namespace {}  // namespace
@@ -347,10 +346,6 @@ bool Window::CreateNative() {
 
 void Window::SetDraggable(bool draggable) {
   draggable_ = draggable;
-  if (!native_ || options_.kind != WindowKind::kDialog) return;
-  // A window manager moves a window exactly with the pointer (our own moves would trail its
-  // asynchronous placement by a step); it is asked to once a press has become a drag.
-  native_->moved_by_window_manager = draggable && WindowManagerRunsFor(native_->window);
 }
 
 unsigned long Window::X11WindowId() const {
@@ -485,6 +480,15 @@ Point Window::ScreenPosition() const {
   Point p;
   if (native_) SDL_GetWindowPosition(native_->window, &p.x, &p.y);
   return p;
+}
+
+Point Window::PointerOnScreenAt(Point client) const {
+  // The display server's own answer: the window's known position trails the moves asked of it
+  // while a drag runs, and the event's point is relative to where the window stood then.
+  Point global;
+  if (native_ && PointerOnScreen(native_->window, global.x, global.y)) return global;
+  const Point origin = ScreenPosition();
+  return {origin.x + client.x, origin.y + client.y};
 }
 
 void Window::MoveTo(Point screen) {
@@ -637,6 +641,11 @@ void Window::DispatchMouseDown(Point p) {
 
 void Window::DispatchMouseUp(Point p) {
   SDL_CaptureMouse(SDL_FALSE);
+  if (dragging_) {
+    const Point global = PointerOnScreenAt(p);
+    MoveTo({drag_window_start_.x + global.x - drag_pointer_start_.x,
+            drag_window_start_.y + global.y - drag_pointer_start_.y});
+  }
   if (dragging_ || drag_pending_) {
     dragging_ = false;
     drag_pending_ = false;
@@ -654,29 +663,20 @@ void Window::DispatchMouseUp(Point p) {
 void Window::DispatchMouseMove(Point p) {
   last_pointer_ = p;
   pointer_inside_ = true;
-  if (drag_pending_) {
-    const Point origin = ScreenPosition();
-    const Point global{origin.x + p.x, origin.y + p.y};
-    const int threshold = DragThreshold();
-    if (std::abs(global.x - drag_pointer_start_.x) <= threshold &&
-        std::abs(global.y - drag_pointer_start_.y) <= threshold) {
-      return;
+  if (drag_pending_ || dragging_) {
+    const Point global = PointerOnScreenAt(p);
+    if (drag_pending_) {
+      const int threshold = DragThreshold();
+      if (std::abs(global.x - drag_pointer_start_.x) <= threshold &&
+          std::abs(global.y - drag_pointer_start_.y) <= threshold) {
+        return;
+      }
+      drag_pending_ = false;
+      dragging_ = true;
     }
-    drag_pending_ = false;
-    if (native_->moved_by_window_manager) {
-      // The window manager takes over from here until the button is let go.
-      SDL_CaptureMouse(SDL_FALSE);
-      OnBackgroundMouseUp(p);
-      StartWindowManagerMove(native_->window, drag_pointer_start_.x, drag_pointer_start_.y);
-      return;
-    }
-    dragging_ = true;
-  }
-  if (dragging_) {
-    // From the event and the window's own position: the display's pointer query can lag
-    // behind synthetic input.
-    const Point origin = ScreenPosition();
-    const Point global{origin.x + p.x, origin.y + p.y};
+    // The program moves the window itself, with the pointer held by it from the press to the
+    // release: a move handed to the window manager would end on a release the window manager may
+    // never see (a quick flick on a busy machine), and then swallow the next click.
     MoveTo({drag_window_start_.x + global.x - drag_pointer_start_.x,
             drag_window_start_.y + global.y - drag_pointer_start_.y});
     return;

@@ -158,6 +158,9 @@ class Window {
   Size ClientSize() const { return options_.size; }
   void SetClientSize(Size size);
   Point ScreenPosition() const;
+  // Where the pointer stands on the screen; `client` (an event's point) when the display cannot
+  // say.
+  Point PointerOnScreenAt(Point client) const;
   void MoveTo(Point screen);
   void CentreOnScreen();
   void Show();
@@ -244,7 +247,7 @@ class Window {
   Control* hovered_ = nullptr;
   Control* focused_ = nullptr;
   bool draggable_ = false;
-  bool dragging_ = false;      // the window follows the pointer (no window manager runs)
+  bool dragging_ = false;      // the window follows the pointer
   bool drag_pending_ = false;  // pressed on the background; a drag once the pointer moves on
   bool keyboard_ = true;
   Point last_pointer_{-1, -1};

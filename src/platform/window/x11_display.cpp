@@ -124,24 +124,16 @@ std::set<unsigned long> ChildProcessIds() {
 
 }  // namespace
 
-void StartWindowManagerMove(SDL_Window* window, int x, int y) {
+bool PointerOnScreen(SDL_Window* window, int& x, int& y) {
   const X11Window w = X11Of(window);
-  if (!w.display) return;
-  // The window manager grabs the pointer for the move: ours (taken at the press) must go first.
-  XUngrabPointer(w.display, CurrentTime);
-  XEvent event{};
-  event.xclient.type = ClientMessage;
-  event.xclient.window = w.window;
-  event.xclient.message_type = XInternAtom(w.display, "_NET_WM_MOVERESIZE", False);
-  event.xclient.format = 32;
-  event.xclient.data.l[0] = x;
-  event.xclient.data.l[1] = y;
-  event.xclient.data.l[2] = 8;  // _NET_WM_MOVERESIZE_MOVE
-  event.xclient.data.l[3] = Button1;
-  event.xclient.data.l[4] = 1;  // an ordinary program asks
-  XSendEvent(w.display, DefaultRootWindow(w.display), False,
-             SubstructureRedirectMask | SubstructureNotifyMask, &event);
-  XFlush(w.display);
+  if (!w.display) return false;
+  ::Window root = None;
+  ::Window child = None;
+  int window_x = 0;
+  int window_y = 0;
+  unsigned int buttons = 0;
+  return XQueryPointer(w.display, DefaultRootWindow(w.display), &root, &child, &x, &y, &window_x,
+                       &window_y, &buttons) != 0;
 }
 
 int DragThreshold() {

@@ -16,9 +16,9 @@ unsigned long X11WindowOf(SDL_Window* window);
 // True when a window manager that follows the desktop conventions runs on the window's display.
 bool WindowManagerRunsFor(SDL_Window* window);
 
-// Asks the window manager to move the window with the pointer from the screen point (x, y), with
-// the left button held, as if its title bar were dragged; the move ends when the button is let go.
-void StartWindowManagerMove(SDL_Window* window, int x, int y);
+// Where the pointer stands on the screen, asked of the display server itself (SDL's own answer
+// can be one synthetic move behind); false when the window has no X display.
+bool PointerOnScreen(SDL_Window* window, int& x, int& y);
 // How far (pixels) the pointer must move with a button held before a press becomes a drag: the
 // desktop toolkits' default (GTK's drag threshold is 8).
 int DragThreshold();
