@@ -190,6 +190,9 @@ void CAviFile::WaveInCallback(CaptureNotice notice, CaptureBuffer* header) {
     case CaptureNotice::kFailed:
       Fail(Failure::kDeviceLost);
       break;
+    case CaptureNotice::kInputLost:
+      Fail(Failure::kInputLost);
+      break;
     case CaptureNotice::kClose:
       FreeCaptureBlocks();
       SetLatest({});

@@ -112,6 +112,7 @@ class CAviFile {
     kFileFull,     // the data chunk reached its size limit
     kWriteFailed,  // writing the working file failed (a full disk): see WriteError
     kDeviceLost,   // the capture device stopped on its own (the sound server went away)
+    kInputLost,    // the capture device stopped because its input went away
   };
   Failure RecordingFailure() const { return failure_.load(); }
   bool FileFull() const { return failure_.load() == Failure::kFileFull; }

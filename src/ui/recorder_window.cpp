@@ -230,7 +230,8 @@ void CAudioRecorderDlg::InitDialog() {
   mixer_->OpenRecordingMixer();
   source_list_->LoadBackground("recorderoptions.bmp");
   source_list_->Place(kSourceFrameRect);
-  ConnectSourceList(*mixer_, *source_list_, *record_volume_);
+  ConnectSourceList(*mixer_, *source_list_, *record_volume_,
+                    [this](const std::string& input) { recording_input_ = input; });
   display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
                              [this] { return play_volume_->GetPos(); });
   // The date in the user's order; without its images the panel shows the skin beneath.
@@ -357,6 +358,7 @@ void CAudioRecorderDlg::StartRecording() {
   });
   // The input first: the last take is replaced only once there is sound to replace it with,
   // so a Record that cannot start leaves it as it was.
+  recording_input_ = ChosenInputName();
   if (const std::error_code device_error = engine_.OpenCaptureDevice()) {
     StopRecording();
     ShowError(OpenCaptureErrorText(device_error, ChosenInputName()));
@@ -400,7 +402,7 @@ void CAudioRecorderDlg::OnRecordingFailed() {
     SetButtonTexts(kPause, "Pause", "Pause recording");
   }
   const std::error_code error = StopRecording();
-  ShowError(RecordingFailureText(failure, error, Paths().WorkingFile()));
+  ShowError(RecordingFailureText(failure, error, Paths().WorkingFile(), recording_input_));
 }
 
 void CAudioRecorderDlg::ShowError(const std::string& text) {

@@ -159,6 +159,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   CCoolSlider* play_volume_ = nullptr;
   CScrollableDialog* source_list_ = nullptr;
   std::unique_ptr<audio::CRecordingMixer> mixer_;
+  // The input the running recording records from, kept for the message should it go away.
+  std::string recording_input_;
   CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
   // Lets events posted by other threads find out whether this window still exists.

@@ -58,12 +58,18 @@ std::string PlaybackErrorText(const std::error_code& error, const std::string& f
 }
 
 std::string RecordingFailureText(audio::CAviFile::Failure failure,
-                                 const std::error_code& write_error, const std::string& file) {
+                                 const std::error_code& write_error, const std::string& file,
+                                 const std::string& input) {
   using Failure = audio::CAviFile::Failure;
   switch (failure) {
     case Failure::kDeviceLost:
       return "The sound server stopped during the recording, so the recording was stopped. "
              "The sound up to that moment is kept in " +
+             file + "; save it before you record again.";
+    case Failure::kInputLost:
+      return (input.empty() ? std::string("The input") : "The input \"" + input + "\"") +
+             " went away during the recording, so the recording was stopped. The sound up to "
+             "that moment is kept in " +
              file + "; save it before you record again.";
     case Failure::kFileFull:
       return "The recording reached the largest size a WAV file can hold (4 GB) and was "

@@ -20,8 +20,9 @@ std::string PlaybackErrorText(const std::error_code& error, const std::string& f
 std::string OpenCaptureErrorText(const std::error_code& error, const std::string& input = {});
 
 // A recording ended by a failure, or a stop whose completion of the file failed (write_error).
-// Empty when there is nothing to tell.
+// Empty when there is nothing to tell. `input`: the description of the input recorded from.
 std::string RecordingFailureText(audio::CAviFile::Failure failure,
-                                 const std::error_code& write_error, const std::string& file);
+                                 const std::error_code& write_error, const std::string& file,
+                                 const std::string& input = {});
 
 }  // namespace vt

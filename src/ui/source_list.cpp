@@ -24,14 +24,18 @@ class ListPanel final : public audio::SourceListPanel {
 }  // namespace
 
 unsigned ConnectSourceList(audio::CRecordingMixer& mixer, CScrollableDialog& list,
-                           CCoolSlider& volume) {
+                           CCoolSlider& volume, std::function<void(const std::string&)> on_chosen) {
   ListPanel panel(list);
   const unsigned count = mixer.BuildSourceList(panel);
-  list.SetOnCommand([&mixer, &volume](int index) {
+  list.SetOnCommand([&mixer, &list, &volume, on_chosen = std::move(on_chosen)](int index) {
     mixer.SelectSource(index);
     // A source the mixer could not take (it has gone) leaves the list and the slider alone.
     if (mixer.SelectedSource() != index) return false;
     volume.SetPos(static_cast<int>(mixer.GetSourceVolume()));
+    if (on_chosen) {
+      const CRadioButton* row = list.Row(index);
+      on_chosen(row != nullptr ? row->Text() : std::string());
+    }
     return true;
   });
   volume.SetOnChange([&mixer](CCoolSlider& slider) { mixer.SetSourceVolume(slider.GetPos()); });

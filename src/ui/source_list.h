@@ -2,6 +2,9 @@
 // mixer, and the recording volume slider that follows the chosen source.
 #pragma once
 
+#include <functional>
+#include <string>
+
 #include "audio/recording_mixer.h"
 #include "skin/cool_slider.h"
 #include "skin/scrollable_dialog.h"
@@ -11,9 +14,10 @@ namespace vt {
 // Fills `list` from the mixer (which preselects a source) and connects both ways: a click on a
 // row selects its source, places the slider at that source's volume and then checks the row; a
 // move of the slider sets the selected source's volume. The slider shows the selected source's
-// volume when this returns (it stays as it was when no source is selected). Returns the number of
-// rows counted.
+// volume when this returns (it stays as it was when no source is selected). `on_chosen` hears
+// the caption of each row the user chooses. Returns the number of rows counted.
 unsigned ConnectSourceList(audio::CRecordingMixer& mixer, CScrollableDialog& list,
-                           CCoolSlider& volume);
+                           CCoolSlider& volume,
+                           std::function<void(const std::string&)> on_chosen = {});
 
 }  // namespace vt

@@ -6,6 +6,7 @@ and sources that go away or a missing server do no harm."""
 
 from __future__ import annotations
 
+import json
 import os
 import subprocess
 import time
@@ -78,6 +79,11 @@ class ToneSinks:
         module = self.modules.pop(sink, None)
         if module is not None:
             vt.pactl("unload-module", module, check=False)
+
+    def unplug(self, sink: str):
+        """The sink goes as a device does when unplugged: at once, its tone still playing into it."""
+        vt.pactl("unload-module", self.modules.pop(sink))
+        self.remove(sink)
 
     def remove_all(self):
         for sink in list(self.modules):
@@ -341,25 +347,65 @@ def test_many_sources_scroll_by_the_bar_and_the_wheel(launch, sinks, artifacts, 
     shown(program, lambda s: list_rows(s) == list_rows(top), "the list back at its top", artifacts)
 
 
-def test_a_source_that_goes_away_harms_nothing(launch, sinks, artifacts):
-    line = sinks.add("vt_line", "Line In", hz=880)
+def voxtape_streams() -> list[str]:
+    """The server's indexes of the program's own record streams."""
+    streams = json.loads(vt.pactl("-f", "json", "list", "source-outputs"))
+    return [str(s["index"]) for s in streams if s["properties"].get("application.name") == "Voxtape"]
+
+
+def take_away(how: str, sinks: ToneSinks):
+    if how == "unplugged":
+        sinks.unplug("vt_mic")
+    else:
+        vt.pactl("move-source-output", voxtape_streams()[0], "vt_line.monitor")
+
+
+@pytest.mark.parametrize("how", ["unplugged", "moved by another program"])
+def test_an_input_taken_away_during_a_recording_ends_the_take_and_says_so(launch, sinks, artifacts, how):
+    """Never a take that goes on from an input nobody chose, or in silence: the recording stops as
+    Stop stops it, the file holds the chosen input's sound up to that moment, and a message names
+    the input."""
+    sinks.add("vt_line", "Line In", hz=880)
     mic = sinks.add("vt_mic", "Microphone", hz=660)
     sinks.settle()
     program = launch()
     program.wait_window()
     vt.choose_source(program, mic)
     shown(program, lambda s: row_checked(s, 4), "Microphone checked", artifacts)
+    idle_face = program.screenshot().crop(RECORD[0] - 65, RECORD[1] - 19, 130, 38).rgb
 
-    # Unloaded while it is being recorded: the file is complete and valid, the program lives on.
-    wav = record(program, 3, during=lambda: sinks.remove("vt_mic"))
-    assert wav.frames > 0
-    assert abs(frequency(wav, 0.2, 1.2) - 660) <= 5
+    vt.focus(program.wid)
+    vt.xdotool("key", "F5")
+    vt.wait_until(lambda: voxtape_streams(), timeout=5, what="the recording's stream")
+    time.sleep(2)
+    take_away(how, sinks)
+    box = vt.wait_until(lambda: vt.message_boxes(exclude=program.wid), timeout=5,
+                        what="a message about the input")[0]
+    vt.wait_until(lambda: '"Monitor of Microphone" went away during the recording' in program.output(), timeout=5,
+                  what=f"the message naming the input (output: {program.output()})")
+    wav = valid_wav(vt.wait_file_complete(working_file(program)))
+    assert 1.7 <= wav.duration <= 2.6, f"the take lasts {wav.duration:.2f} s, not about 2 s"
+    report = vt.tone_report(wav, hz=660)
+    assert not report.problems(), report.problems()
+    assert abs(report.frequency - 660) <= 2
+    vt.press_keys("Return", wid=box)
+    vt.wait_until(lambda: not vt.message_boxes(exclude=program.wid), timeout=5, what="the message to close")
+    # Stopped as Stop stops: the Record button shows Record again, and the file stays as it was.
+    vt.wait_until(lambda: program.screenshot().crop(RECORD[0] - 65, RECORD[1] - 19, 130, 38).rgb == idle_face,
+                  timeout=5, what="the Record button's idle face")
+    assert vt.read_wav(working_file(program)).frames == wav.frames
     assert program.running
 
-    # A row whose source has gone does nothing when clicked.
+
+def test_a_row_whose_source_has_gone_does_nothing(launch, sinks, artifacts):
+    sinks.add("vt_line", "Line In", hz=880)
+    sinks.add("vt_mic", "Microphone", hz=660)
+    sinks.settle()
+    program = launch()
+    program.wait_window()
     sinks.remove("vt_line")
     vt.choose_source(program, WAVE_OUT_MIX)
-    shown(program, lambda s: row_checked(s, 2) and not row_checked(s, 4), "Wave Out Mix checked", artifacts)
+    shown(program, lambda s: row_checked(s, 2), "Wave Out Mix checked", artifacts)
     program.click(LIST_X + 40, row_top(3) + 8)
     time.sleep(0.5)
     shot = program.screenshot()

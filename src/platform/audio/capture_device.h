@@ -52,13 +52,16 @@ struct CaptureBuffer {
 };
 
 enum class CaptureNotice {
-  kOpen,      // the device has opened; no buffer
-  kData,      // a buffer comes back, holding bytes_recorded bytes
-  kClose,     // the device has closed; no buffer, and no notice follows
-  kProgress,  // the buffer being filled holds bytes_recorded bytes so far; it stays queued and
-              // the device goes on filling it after the callback returns
-  kFailed,    // the device stopped on its own (the sound server went away): every queued buffer
-              // has come back; no data or progress notice follows. No buffer.
+  kOpen,       // the device has opened; no buffer
+  kData,       // a buffer comes back, holding bytes_recorded bytes
+  kClose,      // the device has closed; no buffer, and no notice follows
+  kProgress,   // the buffer being filled holds bytes_recorded bytes so far; it stays queued and
+               // the device goes on filling it after the callback returns
+  kFailed,     // the device stopped on its own (the sound server went away): every queued buffer
+               // has come back; no data or progress notice follows. No buffer.
+  kInputLost,  // the device stopped on its own because its input went away, was taken from it,
+               // or the server put its stream on another input than the chosen one; otherwise
+               // as kFailed.
 };
 
 // Called with every notice, one at a time and in order. Data and progress notices arrive on the

@@ -61,6 +61,8 @@ void FakeCaptureDevice::Deliver(CaptureNotice notice, CaptureBuffer* buffer) {
                      std::to_string(buffer->bytes_recorded));
     } else if (notice == CaptureNotice::kFailed) {
       log_.push_back("failed");
+    } else if (notice == CaptureNotice::kInputLost) {
+      log_.push_back("input lost");
     }
   }
   if (callback) callback(notice, buffer);
@@ -205,8 +207,8 @@ void FakeCaptureDevice::HandOver() {
   });
 }
 
-void FakeCaptureDevice::Fail() {
-  RunOnDeviceThread([this] {
+void FakeCaptureDevice::Fail(CaptureNotice why) {
+  RunOnDeviceThread([this, why] {
     std::deque<CaptureBuffer*> held;
     {
       std::lock_guard lock(mutex_);
@@ -217,7 +219,7 @@ void FakeCaptureDevice::Fail() {
       front_handed_ = 0;
     }
     for (CaptureBuffer* buffer : held) Deliver(CaptureNotice::kData, buffer);
-    Deliver(CaptureNotice::kFailed, nullptr);
+    Deliver(why, nullptr);
   });
 }
 

@@ -41,14 +41,14 @@ class FakeCaptureDevice final : public CaptureDevice {
   void Feed(std::span<const std::uint8_t> bytes);
   // Hands over the buffer being filled now, whatever it holds.
   void HandOver();
-  // The source goes away: every queued buffer comes back, then the failed notice; the device
-  // takes no more.
-  void Fail();
+  // The server (kFailed) or the input (kInputLost) goes away: every queued buffer comes back,
+  // then that notice; the device takes no more.
+  void Fail(CaptureNotice why = CaptureNotice::kFailed);
 
   // What the device was asked and what it did, in order: "open", "add <k>", "start", "stop",
   // "reset", "close", "data <k> <bytes>" for each buffer handed back, "progress <k> <bytes>" for
-  // each hand-over of the buffer being filled, and "failed", where <k> numbers buffers by the
-  // order in which the device first saw them.
+  // each hand-over of the buffer being filled, and "failed" or "input lost", where <k> numbers
+  // buffers by the order in which the device first saw them.
   std::vector<std::string> Log() const;
   CaptureFormat Format() const;
   std::size_t QueuedBuffers() const;

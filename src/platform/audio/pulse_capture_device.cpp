@@ -69,6 +69,12 @@ class PulseCaptureDevice final : public CaptureDevice {
  private:
   static void OnContextState(pa_context* context, void* self);
   static void OnStreamState(pa_stream* stream, void* self);
+  static void OnStreamMoved(pa_stream* stream, void* self);
+  static void OnStreamSuspended(pa_stream* stream, void* self);
+  static void OnServerEvent(pa_context* context, pa_subscription_event_type_t type,
+                            std::uint32_t index, void* self);
+  static void OnSourceLookedUp(pa_context* context, const pa_source_info* info, int eol,
+                               void* self);
   static void OnReadable(pa_stream* stream, size_t nbytes, void* self);
   static void OnTimeout(pa_mainloop_api* api, pa_time_event* event, const struct timeval* tv,
                         void* self);
@@ -77,8 +83,11 @@ class PulseCaptureDevice final : public CaptureDevice {
   // failed, or the open time-out passed.
   std::error_code WaitReady(bool for_stream);
   void Capture(const void* data, size_t nbytes);
-  // The server went away: the device stops, every queued buffer goes back.
-  void Fail();
+  // The server or the input went away: the device stops, every queued buffer goes back, and
+  // `why` (kFailed or kInputLost) is told.
+  void Fail(CaptureNotice why);
+  // True when the stream records from the input the user chose (or no input was chosen).
+  bool OnChosenInput() const;
   void ReturnAll(std::deque<CaptureBuffer*> buffers);
   // Disconnects and frees everything of PulseAudio; delivers no notice.
   void Teardown();
@@ -89,7 +98,8 @@ class PulseCaptureDevice final : public CaptureDevice {
   pa_stream* stream_ = nullptr;
   CaptureFormat format_;
   CaptureCallback callback_;
-  bool timed_out_ = false;  // guarded by the loop lock
+  bool timed_out_ = false;              // guarded by the loop lock
+  bool found_suspended_input_ = false;  // guarded by the loop lock: a look-up's answer so far
 
   mutable std::mutex queue_mutex_;
   std::deque<CaptureBuffer*> queue_;  // guarded by queue_mutex_
@@ -105,15 +115,65 @@ class PulseCaptureDevice final : public CaptureDevice {
 void PulseCaptureDevice::OnContextState(pa_context* context, void* self) {
   auto* device = static_cast<PulseCaptureDevice*>(self);
   const pa_context_state_t state = pa_context_get_state(context);
-  if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) device->Fail();
+  if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED)
+    device->Fail(CaptureNotice::kFailed);
   pa_threaded_mainloop_signal(device->mainloop_, 0);
 }
 
 void PulseCaptureDevice::OnStreamState(pa_stream* stream, void* self) {
   auto* device = static_cast<PulseCaptureDevice*>(self);
   const pa_stream_state_t state = pa_stream_get_state(stream);
-  if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) device->Fail();
+  if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
+    // With the server still there, the stream itself was ended: its input was taken from it.
+    const bool server_there = pa_context_get_state(device->context_) == PA_CONTEXT_READY;
+    device->Fail(server_there ? CaptureNotice::kInputLost : CaptureNotice::kFailed);
+  }
   pa_threaded_mainloop_signal(device->mainloop_, 0);
+}
+
+bool PulseCaptureDevice::OnChosenInput() const {
+  const std::string chosen = ChosenSourceName();
+  const char* device = pa_stream_get_device_name(stream_);
+  return chosen.empty() || (device != nullptr && chosen == device);
+}
+
+void PulseCaptureDevice::OnStreamMoved(pa_stream*, void* self) {
+  // A move the user asked for (a new row in the list) lands on the chosen input; any other move
+  // is the server's: its input has gone and it found the stream another.
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  if (!device->OnChosenInput()) device->Fail(CaptureNotice::kInputLost);
+}
+
+void PulseCaptureDevice::OnStreamSuspended(pa_stream* stream, void* self) {
+  // A suspended input may only be resting, or may be on its way out: ask whether it is still
+  // there.
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  if (pa_stream_is_suspended(stream) != 1) return;
+  device->found_suspended_input_ = false;
+  if (pa_operation* lookup = pa_context_get_source_info_by_index(
+          device->context_, pa_stream_get_device_index(stream), &OnSourceLookedUp, self)) {
+    pa_operation_unref(lookup);
+  }
+}
+
+void PulseCaptureDevice::OnSourceLookedUp(pa_context*, const pa_source_info* info, int eol,
+                                          void* self) {
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  if (info != nullptr) device->found_suspended_input_ = true;
+  // An error (no such source), or the end of an answer that did not hold it: the input is gone.
+  if (eol < 0 || (eol > 0 && !device->found_suspended_input_))
+    device->Fail(CaptureNotice::kInputLost);
+}
+
+void PulseCaptureDevice::OnServerEvent(pa_context*, pa_subscription_event_type_t type,
+                                       std::uint32_t index, void* self) {
+  auto* device = static_cast<PulseCaptureDevice*>(self);
+  if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SOURCE ||
+      (type & PA_SUBSCRIPTION_EVENT_TYPE_MASK) != PA_SUBSCRIPTION_EVENT_REMOVE ||
+      device->stream_ == nullptr) {
+    return;
+  }
+  if (index == pa_stream_get_device_index(device->stream_)) device->Fail(CaptureNotice::kInputLost);
 }
 
 void PulseCaptureDevice::OnTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*,
@@ -176,7 +236,7 @@ void PulseCaptureDevice::Capture(const void* data, size_t nbytes) {
   if (progress != nullptr) callback_(CaptureNotice::kProgress, progress);
 }
 
-void PulseCaptureDevice::Fail() {
+void PulseCaptureDevice::Fail(CaptureNotice why) {
   std::deque<CaptureBuffer*> held;
   {
     std::lock_guard lock(queue_mutex_);
@@ -187,7 +247,7 @@ void PulseCaptureDevice::Fail() {
     front_handed_ = 0;
   }
   ReturnAll(std::move(held));
-  callback_(CaptureNotice::kFailed, nullptr);
+  callback_(why, nullptr);
 }
 
 void PulseCaptureDevice::ReturnAll(std::deque<CaptureBuffer*> buffers) {
@@ -254,6 +314,8 @@ std::error_code PulseCaptureDevice::Open(const CaptureFormat& format, CaptureCal
     } else {
       pa_stream_set_state_callback(stream_, &OnStreamState, this);
       pa_stream_set_read_callback(stream_, &OnReadable, this);
+      pa_stream_set_moved_callback(stream_, &OnStreamMoved, this);
+      pa_stream_set_suspended_callback(stream_, &OnStreamSuspended, this);
       pa_buffer_attr attr{};
       attr.maxlength = static_cast<std::uint32_t>(-1);
       attr.tlength = static_cast<std::uint32_t>(-1);
@@ -281,6 +343,14 @@ std::error_code PulseCaptureDevice::Open(const CaptureFormat& format, CaptureCal
       }
       // While it runs, a new choice of source moves the stream.
       if (!error) SetRecordingStreamIndex(pa_stream_get_index(stream_));
+      // The input's removal is told as a server event (PipeWire leaves the stream connected to
+      // nothing and hands over silence).
+      if (!error) {
+        pa_context_set_subscribe_callback(context_, &OnServerEvent, this);
+        if (pa_operation* subscribe =
+                pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
+          pa_operation_unref(subscribe);
+      }
     }
   }
   if (timer != nullptr) pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);

@@ -131,6 +131,20 @@ TEST_F(RecordingFailure, SoundServerLostInTheMiddle) {
   EXPECT_EQ(errors_.size(), 1u);
 }
 
+TEST_F(RecordingFailure, InputTakenAwayInTheMiddle) {
+  window_->OnRecordStop();
+  Feed(0.5);
+  device_->Fail(audio::CaptureNotice::kInputLost);
+  RunUntilIdle();
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_NE(errors_[0].find("went away during the recording, so the recording was stopped"),
+            std::string::npos)
+      << errors_[0];
+  EXPECT_EQ(errors_[0].find("sound server"), std::string::npos) << errors_[0];
+  ExpectIdle();
+  EXPECT_EQ(DataBytes(WorkingFile()), static_cast<std::uint32_t>(0.5 * 176400));
+}
+
 TEST_F(RecordingFailure, DiskFullInTheMiddle) {
   window_->OnRecordStop();
   Feed(0.5);
