@@ -102,6 +102,9 @@ def save_through_dialog(program: vt.Program, typed: str):
     vt.wait_focused(dialog)  # the window manager gives a new dialog the keyboard
     vt.xdotool("key", "--clearmodifiers", "ctrl+a")
     vt.type_text(typed)
+    # The name field may complete what was typed inline ("keep" to "keep.wav", the rest selected)
+    # once typing pauses, as it does on a busy machine: the name is what was typed, so that goes.
+    vt.xdotool("key", "Delete")
 
     def dialog_gone():
         return not vt.find_windows(SAVE_DIALOG)
