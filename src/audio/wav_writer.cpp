@@ -1,23 +1,14 @@
 #include "audio/wav_writer.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 namespace vt::audio {
 
 namespace {
 
-constexpr off_t kRiffSizeOffset = 4;
-constexpr off_t kDataSizeOffset = 42;
-
-std::error_code LastError() {
-  return {errno, std::generic_category()};
-}
+constexpr std::uint64_t kRiffSizeOffset = 4;
+constexpr std::uint64_t kDataSizeOffset = 42;
 
 void PutLe16(std::uint8_t* out, std::uint16_t value) {
   out[0] = static_cast<std::uint8_t>(value);
@@ -28,25 +19,10 @@ void PutLe32(std::uint8_t* out, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-std::error_code WriteAt(int fd, const std::uint8_t* bytes, std::size_t n, off_t offset) {
-  while (n > 0) {
-    const ssize_t written = ::pwrite(fd, bytes, n, offset);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return LastError();
-    }
-    if (written == 0) return std::make_error_code(std::errc::io_error);
-    bytes += written;
-    n -= static_cast<std::size_t>(written);
-    offset += written;
-  }
-  return {};
-}
-
-std::error_code WriteLe32At(int fd, std::uint32_t value, off_t offset) {
+std::error_code WriteLe32At(sys::File& file, std::uint32_t value, std::uint64_t offset) {
   std::uint8_t bytes[4];
   PutLe32(bytes, value);
-  return WriteAt(fd, bytes, sizeof bytes, offset);
+  return file.WriteAt(bytes, offset);
 }
 
 std::uint32_t RiffSize(std::uint64_t data_bytes) {
@@ -79,11 +55,12 @@ WaveWriter::~WaveWriter() {
 std::error_code WaveWriter::OpenWaveFile(const std::string& path, const WaveFormat& format) {
   if (IsOpen()) return std::make_error_code(std::errc::device_or_resource_busy);
   if (format.nBlockAlign > kMaxFrameBytes) return std::make_error_code(std::errc::invalid_argument);
-  // Not truncated on open: a file that someone else holds must be left as it is.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) return LastError();
   std::error_code error;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::ftruncate(fd, 0) != 0) error = LastError();
+  std::unique_ptr<sys::File> file =
+      sys::File::OpenForWriting(path, sys::File::Lock::kExclusive, &error);
+  if (!file) return error;
+  // Emptied only once it is ours.
+  error = file->Truncate(0);
 
   std::uint8_t header[kWaveHeaderBytes];
   std::memcpy(header + 0, "RIFF", 4);
@@ -99,12 +76,9 @@ std::error_code WaveWriter::OpenWaveFile(const std::string& path, const WaveForm
   PutLe16(header + 36, format.cbSize);
   std::memcpy(header + 38, "data", 4);
   PutLe32(header + 42, 0);
-  if (!error) error = WriteAt(fd, header, sizeof header, 0);
-  if (error) {
-    ::close(fd);
-    return error;
-  }
-  fd_ = fd;
+  if (!error) error = file->WriteAt(header, 0);
+  if (error) return error;
+  file_ = std::move(file);
   format_ = format;
   data_bytes_ = 0;
   pending_bytes_ = 0;
@@ -117,8 +91,8 @@ std::error_code WaveWriter::OpenWaveFile(const std::string& path, const WaveForm
 
 std::error_code WaveWriter::Flush() {
   if (buffered_ == 0) return {};
-  const off_t offset = static_cast<off_t>(kWaveHeaderBytes + data_bytes_ + pending_bytes_);
-  const std::error_code error = WriteAt(fd_, buffer_.data(), buffered_, offset);
+  const std::uint64_t offset = kWaveHeaderBytes + data_bytes_ + pending_bytes_;
+  const std::error_code error = file_->WriteAt(std::span(buffer_.data(), buffered_), offset);
   if (!error) pending_bytes_ += buffered_;
   buffered_ = 0;
   return error;
@@ -128,8 +102,8 @@ std::error_code WaveWriter::Write(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty()) {
     if (buffered_ == 0 && bytes.size() >= buffer_.size()) {
       // Large pieces go straight to the file rather than through the buffer.
-      const off_t offset = static_cast<off_t>(kWaveHeaderBytes + data_bytes_ + pending_bytes_);
-      const std::error_code error = WriteAt(fd_, bytes.data(), bytes.size(), offset);
+      const std::uint64_t offset = kWaveHeaderBytes + data_bytes_ + pending_bytes_;
+      const std::error_code error = file_->WriteAt(bytes, offset);
       if (error) return error;
       pending_bytes_ += bytes.size();
       return {};
@@ -148,21 +122,21 @@ std::error_code WaveWriter::Write(std::span<const std::uint8_t> bytes) {
 std::error_code WaveWriter::UpdateHeader() {
   if (data_bytes_ & 1) {
     const std::uint8_t pad = 0;
-    const off_t offset = static_cast<off_t>(kWaveHeaderBytes + data_bytes_);
-    if (const std::error_code error = WriteAt(fd_, &pad, 1, offset)) return error;
+    const std::uint64_t offset = kWaveHeaderBytes + data_bytes_;
+    if (const std::error_code error = file_->WriteAt(std::span(&pad, 1), offset)) return error;
   }
-  if (const std::error_code error = WriteLe32At(fd_, RiffSize(data_bytes_), kRiffSizeOffset)) {
+  if (const std::error_code error = WriteLe32At(*file_, RiffSize(data_bytes_), kRiffSizeOffset)) {
     return error;
   }
-  return WriteLe32At(fd_, static_cast<std::uint32_t>(data_bytes_), kDataSizeOffset);
+  return WriteLe32At(*file_, static_cast<std::uint32_t>(data_bytes_), kDataSizeOffset);
 }
 
 void WaveWriter::RollBack() {
   pending_bytes_ = 0;
   buffered_ = 0;
-  const off_t length = static_cast<off_t>(kWaveHeaderBytes + data_bytes_ + (data_bytes_ & 1));
+  const std::uint64_t length = kWaveHeaderBytes + data_bytes_ + (data_bytes_ & 1);
   // Best effort: cutting a file short and rewriting bytes it already has do not need free space.
-  (void)::ftruncate(fd_, length);
+  (void)file_->Truncate(length);
   (void)UpdateHeader();
 }
 
@@ -231,8 +205,9 @@ std::error_code WaveWriter::AppendWaveData(std::span<const std::uint8_t> bytes) 
 std::error_code WaveWriter::CloseWaveFile() {
   if (!IsOpen()) return std::make_error_code(std::errc::bad_file_descriptor);
   std::error_code error = UpdateHeader();
-  if (::close(fd_) != 0 && !error) error = LastError();
-  fd_ = -1;
+  const std::error_code closed = file_->Close();
+  file_.reset();
+  if (!error) error = closed;
   return error;
 }
 

@@ -12,9 +12,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <system_error>
+
+#include "platform/sys/file.h"
 
 namespace vt::audio {
 
@@ -68,7 +71,7 @@ class WaveWriter {
   // Completes and closes the file, releasing the lock. bad_file_descriptor when none is open.
   std::error_code CloseWaveFile();
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return file_ != nullptr; }
   std::uint64_t DataBytes() const { return data_bytes_; }
   bool LimitReached() const { return limit_reached_; }
 
@@ -82,7 +85,7 @@ class WaveWriter {
   void RollBack();
 
   const std::uint64_t data_limit_;
-  int fd_ = -1;
+  std::unique_ptr<sys::File> file_;
   WaveFormat format_;
   std::uint64_t data_bytes_ = 0;     // sample bytes in the file and counted by its header
   std::uint64_t pending_bytes_ = 0;  // bytes of the running append already in the file

@@ -1,13 +1,10 @@
 #include "ui/save_recording.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <vector>
+
+#include "platform/sys/file.h"
 
 namespace vt {
 namespace {
@@ -44,29 +41,6 @@ std::string FileErrorText(int error, const std::string& file) {
   }
 }
 
-namespace {
-
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  int release() {
-    const int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-}  // namespace
-
 std::string WithWavExtension(const std::string& chosen) {
   const auto lower = [](char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
@@ -80,47 +54,33 @@ std::string WithWavExtension(const std::string& chosen) {
 
 std::optional<std::string> CopyRecording(const std::string& working_file,
                                          const std::string& target) {
-  // Never blocking: a FIFO in place of the working file or the target must not hold the window.
-  Fd source(::open(working_file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (source.get() < 0) return FileErrorText(errno, working_file);
+  using sys::File;
+  std::error_code error;
   // Held shared while copying, so no recording can start writing it underneath.
-  if (::flock(source.get(), LOCK_SH | LOCK_NB) != 0)
-    return FileErrorText(EWOULDBLOCK, working_file);
-  struct stat source_stat {};
-  if (::fstat(source.get(), &source_stat) != 0) return FileErrorText(errno, working_file);
-  if (!S_ISREG(source_stat.st_mode)) return FileErrorText(EACCES, working_file);
+  const std::unique_ptr<File> source =
+      File::OpenForReading(working_file, File::Lock::kShared, &error);
+  if (!source) return FileErrorText(error.value(), working_file);
+  if (!source->IsPlainFile()) return FileErrorText(EACCES, working_file);
 
-  // Opening the target without emptying it first: it might be the working file itself.
-  Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666));
-  if (out.get() < 0) return FileErrorText(errno, target);
-  struct stat target_stat {};
-  if (::fstat(out.get(), &target_stat) != 0) return FileErrorText(errno, target);
-  if (target_stat.st_dev == source_stat.st_dev && target_stat.st_ino == source_stat.st_ino)
-    return FileErrorText(EWOULDBLOCK, target);
-  if (::flock(out.get(), LOCK_EX | LOCK_NB) != 0) return FileErrorText(EWOULDBLOCK, target);
-  if (S_ISREG(target_stat.st_mode) && ::ftruncate(out.get(), 0) != 0)
-    return FileErrorText(errno, target);
-
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t got = ::read(source.get(), buffer.data(), buffer.size());
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return FileErrorText(errno, working_file);
-    }
-    if (got == 0) break;
-    for (ssize_t done = 0; done < got;) {
-      const ssize_t wrote =
-          ::write(out.get(), buffer.data() + done, static_cast<size_t>(got - done));
-      if (wrote < 0) {
-        if (errno == EINTR) continue;
-        return FileErrorText(errno, target);
-      }
-      done += wrote;
-    }
+  // Opened without emptying it first: it might be the working file itself.
+  const std::unique_ptr<File> out = File::OpenForWriting(target, File::Lock::kExclusive, &error);
+  if (!out) return FileErrorText(error.value(), target);
+  if (out->IsSameFileAs(*source)) return FileErrorText(EWOULDBLOCK, target);
+  if (out->IsPlainFile()) {
+    if (const std::error_code cut = out->Truncate(0)) return FileErrorText(cut.value(), target);
   }
-  if (::fsync(out.get()) != 0 && errno != EINVAL) return FileErrorText(errno, target);
-  if (::close(out.release()) != 0) return FileErrorText(errno, target);
+
+  std::vector<std::uint8_t> buffer(1 << 16);
+  for (;;) {
+    std::size_t got = 0;
+    if (const std::error_code read = source->Read(buffer, &got))
+      return FileErrorText(read.value(), working_file);
+    if (got == 0) break;
+    if (const std::error_code wrote = out->Append(std::span(buffer.data(), got)))
+      return FileErrorText(wrote.value(), target);
+  }
+  if (const std::error_code synced = out->Sync()) return FileErrorText(synced.value(), target);
+  if (const std::error_code closed = out->Close()) return FileErrorText(closed.value(), target);
   return std::nullopt;
 }
 

@@ -1,11 +1,10 @@
 #include "ui/sounds_folder.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/sys/file.h"
 #include "platform/sys/sys.h"
 
 namespace vt {
@@ -46,7 +45,7 @@ std::string FallbackSoundsFolder() {
   // never one that other users could have made or can read.
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
     return std::string(runtime) + "/voxtape/sounds/";
-  return "/tmp/voxtape-" + std::to_string(::getuid()) + "/sounds/";
+  return "/tmp/voxtape-" + sys::UserIdText() + "/sounds/";
 }
 
 bool MakeFallbackFolder(const std::string& folder) {
@@ -57,9 +56,8 @@ bool MakeFallbackFolder(const std::string& folder) {
 }
 
 bool SoundsFolderUsable(const std::string& folder) {
-  if (!MakeFolder(folder) || ::access(folder.c_str(), W_OK | X_OK) != 0) return false;
-  const std::string working = folder + "current.wav";
-  return ::access(working.c_str(), F_OK) != 0 || ::access(working.c_str(), W_OK) == 0;
+  return MakeFolder(folder) && sys::FolderWritable(folder) &&
+         sys::FileWritableOrAbsent(folder + "current.wav");
 }
 
 std::string ChooseSoundsFolder(const std::string& program_folder) {
