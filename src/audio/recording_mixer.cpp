@@ -73,13 +73,21 @@ void CRecordingMixer::OpenRecordingMixer() {
 }
 
 unsigned CRecordingMixer::BuildSourceList(SourceListPanel& panel) {
+  return FillSourceList(panel, {}, true);
+}
+
+unsigned CRecordingMixer::FillSourceList(SourceListPanel& panel, const std::string& keep,
+                                         bool may_choose) {
+  selected_ = -1;
+  ids_.clear();
   int lines = 0;
   if (!device_ || device_->QueryDestination(&lines)) return 0;
   const int count = std::max(lines, 1);
   panel.SetExtent(kSourceExtentPerRow * count);
 
   std::vector<bool> created(count, false);
-  bool preselected = false;
+  std::vector<std::string> names(count);
+  ids_.resize(count);
   // A destination without source lines counts one row, which is never made.
   for (int i = 0; i < lines; ++i) {
     MixerLine line;
@@ -88,7 +96,28 @@ unsigned CRecordingMixer::BuildSourceList(SourceListPanel& panel) {
     panel.CreateItem(i, CutUtf8(line.name, kSourceNameMaxBytes),
                      {kSourceRowLeft, top, kSourceRowRight, top + kSourceRowHeight});
     created[i] = true;
-    if (NamesWaveOutMix(line.name)) {  // the last one that matches wins
+    names[i] = line.name;
+    ids_[i] = line.id;
+    if (!keep.empty() && line.id == keep) {
+      panel.CheckItem(i);
+      selected_ = i;
+    }
+  }
+  if (selected_ < 0 && device_) {
+    if (may_choose)
+      Preselect(panel, created, names);
+    else
+      choice_due_ = true;
+  }
+  return static_cast<unsigned>(count);
+}
+
+void CRecordingMixer::Preselect(SourceListPanel& panel, const std::vector<bool>& created,
+                                const std::vector<std::string>& names) {
+  const int count = static_cast<int>(created.size());
+  bool preselected = false;
+  for (int i = 0; i < count; ++i) {
+    if (created[i] && NamesWaveOutMix(names[i])) {  // the last one that matches wins
       panel.CheckItem(i);
       selected_ = i;
       preselected = true;
@@ -117,7 +146,37 @@ unsigned CRecordingMixer::BuildSourceList(SourceListPanel& panel) {
       }
     }
   }
-  return static_cast<unsigned>(count);
+}
+
+CRecordingMixer::ListUpdate CRecordingMixer::UpdateSourceList(SourceListPanel& panel,
+                                                              bool may_choose) {
+  const std::string before =
+      selected_ >= 0 && selected_ < static_cast<int>(ids_.size()) ? ids_[selected_] : std::string();
+  bool changed = false;
+  if (!device_) {
+    if (!factory_ || ++updates_without_mixer_ < kUpdatesPerReopen) return {};
+    updates_without_mixer_ = 0;
+    OpenRecordingMixer();
+    if (!device_) return {};
+    changed = true;
+  } else {
+    changed = device_->TakeSourceChanges();
+  }
+  if (!changed && !(choice_due_ && may_choose)) return {};
+  choice_due_ = false;
+
+  panel.RemoveItems();
+  int lines = 0;
+  if (!QueryDestination(&lines)) {
+    // The server went away: no sources to show until it is back.
+    panel.SetExtent(0);
+    selected_ = -1;
+    ids_.clear();
+  } else {
+    FillSourceList(panel, before, may_choose);
+  }
+  const std::string now = selected_ >= 0 ? ids_[selected_] : std::string();
+  return {true, now != before};
 }
 
 int CRecordingMixer::SelectSource(int index) {

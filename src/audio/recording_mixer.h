@@ -4,14 +4,15 @@
 // source the server records from now. Volumes are percentages, 100 standing for the value
 // kVolumeFullScale.
 //
-// When opening the mixer or querying its destination or a source line fails, the mixer is closed
-// for the rest of the run: every later operation then does nothing (quietly).
+// When opening the mixer or querying its destination or a source line fails, the mixer is closed:
+// every later operation does nothing (quietly) until an update of the list finds the server again.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/audio/mixer_device.h"
 
@@ -44,6 +45,8 @@ class SourceListPanel {
   virtual ~SourceListPanel() = default;
   // The height of the whole list in pixels.
   virtual void SetExtent(int height) = 0;
+  // Takes every item away, for a list made again.
+  virtual void RemoveItems() = 0;
   virtual void CreateItem(int index, const std::string& caption, SourceItemRect rect) = 0;
   // Checks item `index` and unchecks the one checked before; nothing for an item never created.
   virtual void CheckItem(int index) = 0;
@@ -67,6 +70,20 @@ class CRecordingMixer {
   // Fills the panel with one item per source and preselects one; returns the item count (0 when
   // there is no mixer).
   unsigned BuildSourceList(SourceListPanel& panel);
+
+  // What an update of the list did.
+  struct ListUpdate {
+    bool rows_changed = false;       // the items were made again
+    bool selection_changed = false;  // another source, or none, is selected now
+  };
+  // Brings the panel up to date with the server's sources; the window calls it a few times a
+  // second. The selected source stays selected while it is listed. When it has gone, the
+  // preselection rule picks among the sources listed now, but only when `may_choose`: a running
+  // recording must never go on from another input, so then no item is checked until an update
+  // that may choose. Without a mixer (no server, or it went away) one is opened again every
+  // kUpdatesPerReopen updates.
+  ListUpdate UpdateSourceList(SourceListPanel& panel, bool may_choose);
+  static constexpr int kUpdatesPerReopen = 8;
   // Makes source `index` the recorder's source. Returns the multiplexer item that was chosen
   // before, or -1. SelectedSource() becomes `index` only when the choice was made.
   int SelectSource(int index);
@@ -85,10 +102,19 @@ class CRecordingMixer {
   bool QueryDestination(int* source_count);
   bool QuerySource(int index, MixerLine* line);
   void CloseForGood();
+  // Makes one item per source; checks the one of `keep` when it is listed, else preselects one
+  // when `may_choose`. Returns the item count.
+  unsigned FillSourceList(SourceListPanel& panel, const std::string& keep, bool may_choose);
+  // The preselection rule among the items made (`names`: their sources' names).
+  void Preselect(SourceListPanel& panel, const std::vector<bool>& created,
+                 const std::vector<std::string>& names);
 
   MixerDeviceFactory factory_;
   std::unique_ptr<MixerDevice> device_;
   int selected_ = -1;
+  std::vector<std::string> ids_;  // the server's name of each item's source
+  bool choice_due_ = false;       // the selected source went while no choice could be made
+  int updates_without_mixer_ = 0;
 };
 
 }  // namespace vt::audio

@@ -72,6 +72,17 @@ void CScrollableDialog::Place(gfx::Rect bounds) {
 
 void CScrollableDialog::SetExtent(int height) {
   scroll_.extent = height;
+  // A list that got shorter than where it was scrolled to shows its end at the panel's bottom.
+  const int furthest = std::max(scroll_.Max(), 0);
+  if (scroll_.y > furthest) MoveBy(furthest - scroll_.y);
+  Invalidate();
+}
+
+void CScrollableDialog::RemoveRows() {
+  rows_.clear();
+  row_tops_.clear();
+  checked_.reset();
+  pressed_row_.reset();
   Invalidate();
 }
 

@@ -51,11 +51,15 @@ class CScrollableDialog : public win::Control {
 
   // Puts the list in its place: the page becomes its height and the list scrolls back to the top.
   void Place(gfx::Rect bounds);
+  // The scroll position stays where it can: a list now too short to be scrolled that far is
+  // scrolled back to show its end.
   void SetExtent(int height);
   const ListScroll& Scroll() const { return scroll_; }
 
   // A row for item `index`, at `rect` in the list's own coordinates (unscrolled).
   CRadioButton& AddRow(int index, std::string caption, gfx::Rect rect);
+  // Takes every row away (none is checked then); the scroll position stays.
+  void RemoveRows();
   // Null for an item that has no row.
   CRadioButton* Row(int index) const;
   int RowCount() const { return static_cast<int>(rows_.size()); }

@@ -20,6 +20,8 @@
 namespace vt {
 namespace {
 
+constexpr int kSourceListUpdateMs = 250;
+
 struct ButtonSetup {
   CAudioRecorderDlg::ControlId id;
   gfx::Point position;
@@ -232,6 +234,12 @@ void CAudioRecorderDlg::InitDialog() {
   source_list_->Place(kSourceFrameRect);
   ConnectSourceList(*mixer_, *source_list_, *record_volume_,
                     [this](const std::string& input) { recording_input_ = input; });
+  // Inputs come and go with the desktop's devices; the list follows them within a second.
+  if (services_.mixer) {
+    StartTimer(kSourceListUpdateMs, [this] {
+      FollowSourceChanges(*mixer_, *source_list_, *record_volume_, !Session().recording);
+    });
+  }
   display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
                              [this] { return play_volume_->GetPos(); });
   // The date in the user's order; without its images the panel shows the skin beneath.

@@ -11,6 +11,7 @@ class ListPanel final : public audio::SourceListPanel {
   explicit ListPanel(CScrollableDialog& list) : list_(list) {}
 
   void SetExtent(int height) override { list_.SetExtent(height); }
+  void RemoveItems() override { list_.RemoveRows(); }
   void CreateItem(int index, const std::string& caption, audio::SourceItemRect rect) override {
     list_.AddRow(index, caption,
                  {rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top});
@@ -43,6 +44,14 @@ unsigned ConnectSourceList(audio::CRecordingMixer& mixer, CScrollableDialog& lis
   if (mixer.Available() && mixer.SelectedSource() >= 0)
     volume.SetPos(static_cast<int>(mixer.GetSourceVolume()));
   return count;
+}
+
+void FollowSourceChanges(audio::CRecordingMixer& mixer, CScrollableDialog& list,
+                         CCoolSlider& volume, bool may_choose) {
+  ListPanel panel(list);
+  const audio::CRecordingMixer::ListUpdate update = mixer.UpdateSourceList(panel, may_choose);
+  if (update.selection_changed && mixer.SelectedSource() >= 0)
+    volume.SetPos(static_cast<int>(mixer.GetSourceVolume()));
 }
 
 }  // namespace vt

@@ -20,4 +20,10 @@ unsigned ConnectSourceList(audio::CRecordingMixer& mixer, CScrollableDialog& lis
                            CCoolSlider& volume,
                            std::function<void(const std::string&)> on_chosen = {});
 
+// Brings the list up to date with the server's sources, which come and go (see
+// CRecordingMixer::UpdateSourceList); the slider moves to the volume of a source selected in
+// place of one that went. For the window's timer; `may_choose` is false while a recording runs.
+void FollowSourceChanges(audio::CRecordingMixer& mixer, CScrollableDialog& list,
+                         CCoolSlider& volume, bool may_choose);
+
 }  // namespace vt

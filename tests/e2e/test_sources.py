@@ -2,7 +2,7 @@
 listed by its description in the server's order, the Wave Out Mix monitor is chosen at start, a
 chosen source is what gets recorded (without touching the desktop's default source), the recording
 volume slider shows and sets the chosen source's volume, the list scrolls by its bar and the wheel,
-and sources that go away or a missing server do no harm."""
+sources that come and go are followed, and a missing server does no harm."""
 
 from __future__ import annotations
 
@@ -383,6 +383,7 @@ def test_an_input_taken_away_during_a_recording_ends_the_take_and_says_so(launch
                         what="a message about the input")[0]
     vt.wait_until(lambda: '"Monitor of Microphone" went away during the recording' in program.output(), timeout=5,
                   what=f"the message naming the input (output: {program.output()})")
+    vt.screenshot().save_png(artifacts / "input-gone-message.png")
     wav = valid_wav(vt.wait_file_complete(working_file(program)))
     assert 1.7 <= wav.duration <= 2.6, f"the take lasts {wav.duration:.2f} s, not about 2 s"
     report = vt.tone_report(wav, hz=660)
@@ -394,23 +395,116 @@ def test_an_input_taken_away_during_a_recording_ends_the_take_and_says_so(launch
     vt.wait_until(lambda: program.screenshot().crop(RECORD[0] - 65, RECORD[1] - 19, 130, 38).rgb == idle_face,
                   timeout=5, what="the Record button's idle face")
     assert vt.read_wav(working_file(program)).frames == wav.frames
+    if how == "unplugged":
+        # With the recording over, the list shows what Record will use now.
+        shown(program, lambda s: not row_box_shown(s, 4) and row_checked(s, 2), "Wave Out Mix checked",
+              artifacts)
     assert program.running
 
 
-def test_a_row_whose_source_has_gone_does_nothing(launch, sinks, artifacts):
-    sinks.add("vt_line", "Line In", hz=880)
-    sinks.add("vt_mic", "Microphone", hz=660)
+def test_the_list_follows_inputs_plugged_in_and_out(launch, sinks, artifacts):
+    """A "USB Mic" plugged in while the program runs is listed, by its description, and records its
+    own tone when chosen; unplugged while idle, its row goes and the row the start-up rule picks among
+    what is left is checked, and Record then records that row's tone; plugged in again, it is listed
+    but the choice made since stays."""
+    sinks.add("vt_wom2", "Wave Out Mix 2", hz=330)  # the last Wave Out Mix: the one picked
     sinks.settle()
     program = launch()
     program.wait_window()
-    sinks.remove("vt_line")
-    vt.choose_source(program, WAVE_OUT_MIX)
-    shown(program, lambda s: row_checked(s, 2), "Wave Out Mix checked", artifacts)
-    program.click(LIST_X + 40, row_top(3) + 8)
+    shot = shown(program, lambda s: row_box_shown(s, 3) and row_checked(s, 3), "Wave Out Mix 2 checked",
+                 artifacts)
+    shot.save_png(artifacts / "before-plug.png")
+    slider = thumb_x(shot)
+
+    usb = sinks.add("vt_usb", "USB Mic", hz=660)
+    shot = shown(program, lambda s: row_box_shown(s, 4), "the USB Mic's row", artifacts)
+    shot.save_png(artifacts / "after-plug.png")
+    want = text_width("Monitor of USB Mic")
+    assert abs(caption_width(shot, 4) - want) <= 1
+    assert row_checked(shot, 3) and not row_checked(shot, 4), "plugging in changed the choice"
+    assert thumb_x(shot) == slider
+    sinks.settle()
+    vt.choose_source(program, usb)
+    shown(program, lambda s: row_checked(s, 4), "USB Mic checked", artifacts)
+    wav = record(program, 2)
+    assert abs(frequency(wav, 0.2, wav.duration) - 660) <= 5
+
+    sinks.unplug("vt_usb")
+    shot = shown(program, lambda s: not row_box_shown(s, 4) and row_checked(s, 3),
+                 "the USB Mic's row gone and Wave Out Mix 2 checked", artifacts)
+    shot.save_png(artifacts / "after-unplug.png")
+    wav = record(program, 2)
+    report = vt.tone_report(wav, hz=330)
+    assert not report.problems(), report.problems()
+    assert abs(report.frequency - 330) <= 2
+
+    sinks.add("vt_usb", "USB Mic", hz=660)
+    shown(program, lambda s: row_box_shown(s, 4), "the USB Mic's row again", artifacts)
     time.sleep(0.5)
     shot = program.screenshot()
-    assert not row_checked(shot, 3) and row_checked(shot, 2)
-    # Recording still works from what is left.
+    assert row_checked(shot, 3) and not row_checked(shot, 4), "plugging it back took the choice back"
+    assert program.running
+
+
+def thumb_span(shot: vt.Image) -> tuple[int, int] | None:
+    """Window y of the scroll bar thumb's top, and its length; none without a thumb."""
+    ys = [y for y in range(LIST_Y + 14, LIST_Y + LIST_H - 14)
+          if shot.pixel(BAR_X + 7, y) == ACCENT]
+    return (ys[0], ys[-1] - ys[0] + 1) if ys else None
+
+
+def thumb_for(count: int, scrolled: int) -> tuple[int, int]:
+    """Where the thumb belongs for `count` rows scrolled by `scrolled` pixels: the track between the
+    arrows is to the list's whole height as the thumb is to the panel."""
+    track, extent = LIST_H - 28, 20 * count
+    length = min(max(track * LIST_H // extent, 12), track)
+    most = extent - LIST_H
+    return LIST_Y + 14 + (track - length) * min(scrolled, most) // most, length
+
+
+def test_sources_added_while_scrolled_keep_the_scroll_bar_exact(launch, sinks, artifacts):
+    for i in range(9):
+        sinks.add(f"vt_extra{i}", f"Extra source {i + 1}")
+    program = launch()
+    program.wait_window()
+    shown(program, lambda s: thumb_span(s) == thumb_for(12, 0), "the thumb of 12 rows", artifacts)
+    # Scrolled to the end of the twelve rows.
+    top, _ = thumb_span(program.screenshot())
+    program.drag((BAR_X + 7, top + 3), (BAR_X + 7, LIST_Y + LIST_H + 40))
+    scrolled = 12 * 20 - LIST_H
+    shot = shown(program, lambda s: thumb_span(s) == thumb_for(12, scrolled), "the thumb at the end",
+                 artifacts)
+    rows = list_rows(shot).crop(0, 0, ROWS_W, 100)
+    for count in range(13, 41):
+        sinks.add(f"vt_more{count}", f"More source {count}")
+        shot = shown(program, lambda s: thumb_span(s) == thumb_for(count, scrolled),
+                     f"the thumb of {count} rows", artifacts)
+        assert list_rows(shot).crop(0, 0, ROWS_W, 100) == rows, f"the rows moved at {count} rows"
+    shot.save_png(artifacts / "40-added.png")
+    # The thumb dragged to the bottom: the fortieth row shows whole, at the panel's bottom.
+    top, _ = thumb_span(shot)
+    program.drag((BAR_X + 7, top + 3), (BAR_X + 7, LIST_Y + LIST_H + 40))
+    most = 40 * 20 - LIST_H
+    shown(program, lambda s: thumb_span(s) == thumb_for(40, most) and row_box_shown(s, 39, most),
+          "the last of 40 rows", artifacts)
+    # And as they go again, the list closes up to what is left.
+    for i in range(13, 41):
+        sinks.remove(f"vt_more{i}")
+    shown(program, lambda s: thumb_span(s) == thumb_for(12, scrolled) and row_box_shown(s, 11, scrolled),
+          "the end of 12 rows again", artifacts)
+
+
+def test_the_list_comes_back_with_a_restarted_sound_server(launch, artifacts):
+    from test_reliability import sound_server
+    program = launch()
+    program.wait_window()
+    full = shown(program, lambda s: row_box_shown(s, 2) and row_checked(s, 2), "three rows", artifacts)
+    try:
+        sound_server("kill-pulse")
+        shown(program, lambda s: not row_box_shown(s, 0), "an empty list", artifacts)
+    finally:
+        sound_server("restart-pulse")
+    shown(program, lambda s: list_rows(s) == list_rows(full), "the three rows again", artifacts, timeout=10)
     wav = record(program, 1.5)
     assert wav.frames > 0
     assert program.running

@@ -1,6 +1,7 @@
 #include "platform/audio/fake_mixer.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vt::audio {
 namespace {
@@ -23,6 +24,10 @@ void FakeMixer::Close() {
   state_->open = false;
 }
 
+bool FakeMixer::TakeSourceChanges() {
+  return std::exchange(state_->sources_changed, false);
+}
+
 std::error_code FakeMixer::QueryDestination(int* source_count) {
   if (!state_->open || state_->destination_fails) return Failed();
   *source_count = static_cast<int>(state_->sources.size());
@@ -33,6 +38,7 @@ std::error_code FakeMixer::QuerySource(int index, MixerLine* line) {
   if (!state_->open || !Valid(index) || state_->sources[index].query_fails) return Failed();
   const FakeSource& source = state_->sources[index];
   line->name = source.name;
+  line->id = source.name;
   line->channels = static_cast<int>(source.volume.size());
   line->has_volume = source.has_volume;
   return {};

@@ -32,12 +32,15 @@ class FakeMixer final : public MixerDevice {
     int opens = 0;
     int closes = 0;
     std::vector<std::vector<bool>> mux_writes;
+    // Set by a test that changed `sources` while the mixer is open, as the server's news of it.
+    bool sources_changed = false;
   };
 
   explicit FakeMixer(State* state) : state_(state) {}
 
   std::error_code Open() override;
   void Close() override;
+  bool TakeSourceChanges() override;
   std::error_code QueryDestination(int* source_count) override;
   std::error_code QuerySource(int index, MixerLine* line) override;
   std::error_code GetMux(std::vector<bool>* items) override;

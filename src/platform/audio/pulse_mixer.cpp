@@ -60,6 +60,7 @@ class PulseMixer final : public MixerDevice {
 
   std::error_code Open() override;
   void Close() override;
+  bool TakeSourceChanges() override;
   std::error_code QueryDestination(int* source_count) override;
   std::error_code QuerySource(int index, MixerLine* line) override;
   std::error_code GetMux(std::vector<bool>* items) override;
@@ -68,11 +69,6 @@ class PulseMixer final : public MixerDevice {
   std::error_code SetVolume(int index, const std::vector<std::uint32_t>& channels) override;
 
  private:
-  struct Line {
-    std::string name;  // the server's name, by which the source is found again
-    MixerLine line;
-  };
-
   bool Connected() const {
     return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY;
   }
@@ -83,12 +79,17 @@ class PulseMixer final : public MixerDevice {
   bool Await(pa_operation* operation);
   std::optional<SourceFacts> SourceByName(const std::string& name);
   std::optional<std::string> DefaultSourceName();
+  // The server's sources in its order; none when it did not answer.
+  std::optional<std::vector<MixerLine>> ListSources();
   bool ValidLine(int index) const { return index >= 0 && index < static_cast<int>(lines_.size()); }
   static std::error_code Gone() { return std::make_error_code(std::errc::connection_aborted); }
 
   pa_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
-  std::vector<Line> lines_;
+  std::vector<MixerLine> lines_;  // the server's sources as last listed
+  // The server has told of sources that came, went or changed since the lines were listed.
+  bool sources_changed_ = false;
+  bool broken_reported_ = false;
 };
 
 template <class Done>
@@ -134,25 +135,63 @@ std::error_code PulseMixer::Open() {
     return std::make_error_code(std::errc::connection_refused);
   }
 
-  struct Listing {
-    std::vector<Line> lines;
-  } listing;
-  auto on_source = [](pa_context*, const pa_source_info* info, int eol, void* data) {
-    if (eol != 0 || info == nullptr) return;
-    const SourceFacts facts = FactsOf(*info);
-    Line line;
-    line.name = facts.name;
-    line.line.name = facts.description;
-    line.line.channels = facts.volume.channels;
-    line.line.has_volume = facts.has_volume;
-    static_cast<Listing*>(data)->lines.push_back(std::move(line));
-  };
-  if (!Await(pa_context_get_source_info_list(context_, on_source, &listing))) {
+  // Told of every source event from now on, so the list can follow sources that come and go.
+  pa_context_set_subscribe_callback(
+      context_,
+      [](pa_context*, pa_subscription_event_type_t event, std::uint32_t, void* data) {
+        if ((event & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SOURCE)
+          static_cast<PulseMixer*>(data)->sources_changed_ = true;
+      },
+      this);
+  std::optional<std::vector<MixerLine>> listed;
+  if (!Await(pa_context_subscribe(context_, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr)) ||
+      !(listed = ListSources())) {
     Close();
     return std::make_error_code(std::errc::io_error);
   }
-  lines_ = std::move(listing.lines);
+  lines_ = std::move(*listed);
+  sources_changed_ = false;
+  broken_reported_ = false;
   return {};
+}
+
+std::optional<std::vector<MixerLine>> PulseMixer::ListSources() {
+  std::vector<MixerLine> lines;
+  auto on_source = [](pa_context*, const pa_source_info* info, int eol, void* data) {
+    if (eol != 0 || info == nullptr) return;
+    const SourceFacts facts = FactsOf(*info);
+    MixerLine line;
+    line.name = facts.description;
+    line.id = facts.name;
+    line.channels = facts.volume.channels;
+    line.has_volume = facts.has_volume;
+    static_cast<std::vector<MixerLine>*>(data)->push_back(std::move(line));
+  };
+  if (!Await(pa_context_get_source_info_list(context_, on_source, &lines))) return std::nullopt;
+  return lines;
+}
+
+bool PulseMixer::TakeSourceChanges() {
+  if (loop_ == nullptr) return false;
+  // Only what has already come in: the window must not wait for the server here.
+  for (int i = 0; i < 64 && Connected(); ++i)
+    if (pa_mainloop_iterate(loop_, 0, nullptr) <= 0) break;
+  if (!Connected()) {
+    if (broken_reported_) return false;
+    broken_reported_ = true;
+    lines_.clear();
+    return true;
+  }
+  if (!sources_changed_) return false;
+  sources_changed_ = false;
+  std::optional<std::vector<MixerLine>> listed = ListSources();
+  if (!listed) {
+    sources_changed_ = true;  // asked again on the next call
+    return false;
+  }
+  if (*listed == lines_) return false;  // a volume or a state changed, not the list
+  lines_ = std::move(*listed);
+  return true;
 }
 
 void PulseMixer::Close() {
@@ -173,7 +212,7 @@ std::error_code PulseMixer::QueryDestination(int* source_count) {
 std::error_code PulseMixer::QuerySource(int index, MixerLine* line) {
   if (!Connected()) return Gone();
   if (!ValidLine(index)) return std::make_error_code(std::errc::invalid_argument);
-  *line = lines_[index].line;
+  *line = lines_[index];
   return {};
 }
 
@@ -204,7 +243,11 @@ std::optional<std::string> PulseMixer::DefaultSourceName() {
 std::error_code PulseMixer::GetMux(std::vector<bool>* items) {
   if (!Connected()) return Gone();
   std::string current = ChosenSourceName();
-  if (current.empty()) {
+  const auto listed = [this](const std::string& name) {
+    return std::any_of(lines_.begin(), lines_.end(),
+                       [&name](const MixerLine& line) { return line.id == name; });
+  };
+  if (current.empty() || !listed(current)) {
     const std::optional<std::string> fallback = DefaultSourceName();
     if (!fallback) return Gone();
     current = *fallback;
@@ -212,7 +255,7 @@ std::error_code PulseMixer::GetMux(std::vector<bool>* items) {
   const int count = static_cast<int>(lines_.size());
   items->assign(count, false);
   for (int i = 0; i < count; ++i)
-    if (lines_[i].name == current) (*items)[count - 1 - i] = true;
+    if (lines_[i].id == current) (*items)[count - 1 - i] = true;
   return {};
 }
 
@@ -222,10 +265,10 @@ std::error_code PulseMixer::SetMux(const std::vector<bool>& items) {
   if (static_cast<int>(items.size()) != count || std::count(items.begin(), items.end(), true) != 1)
     return std::make_error_code(std::errc::invalid_argument);
   const int item = static_cast<int>(std::find(items.begin(), items.end(), true) - items.begin());
-  const Line& chosen = lines_[count - 1 - item];
-  const std::optional<SourceFacts> source = SourceByName(chosen.name);
+  const MixerLine& chosen = lines_[count - 1 - item];
+  const std::optional<SourceFacts> source = SourceByName(chosen.id);
   if (!source) return std::make_error_code(std::errc::no_such_device);
-  SetChosenSourceName(chosen.name);
+  SetChosenSourceName(chosen.id);
   // A running recording follows from its next sound on when the server lets the stream move;
   // otherwise the choice holds from the next recording.
   if (const std::optional<std::uint32_t> stream = RecordingStreamIndex()) {
@@ -238,7 +281,7 @@ std::error_code PulseMixer::SetMux(const std::vector<bool>& items) {
 std::error_code PulseMixer::GetVolume(int index, std::vector<std::uint32_t>* channels) {
   if (!Connected()) return Gone();
   if (!ValidLine(index)) return std::make_error_code(std::errc::invalid_argument);
-  const std::optional<SourceFacts> source = SourceByName(lines_[index].name);
+  const std::optional<SourceFacts> source = SourceByName(lines_[index].id);
   if (!source) return std::make_error_code(std::errc::no_such_device);
   channels->clear();
   for (int c = 0; c < source->volume.channels; ++c)
@@ -250,7 +293,7 @@ std::error_code PulseMixer::SetVolume(int index, const std::vector<std::uint32_t
   if (!Connected()) return Gone();
   if (!ValidLine(index) || channels.empty())
     return std::make_error_code(std::errc::invalid_argument);
-  const std::optional<SourceFacts> source = SourceByName(lines_[index].name);
+  const std::optional<SourceFacts> source = SourceByName(lines_[index].id);
   if (!source) return std::make_error_code(std::errc::no_such_device);
   // The server wants one value per channel of the source as it is now.
   pa_cvolume volume{};

@@ -20,6 +20,10 @@ class RecordingPanel final : public SourceListPanel {
     int top, bottom, left, right;
   };
   void SetExtent(int height) override { extent = height; }
+  void RemoveItems() override {
+    items.clear();
+    checked = -1;
+  }
   void CreateItem(int index, const std::string& caption, SourceItemRect r) override {
     items.push_back({index, caption, r.top, r.bottom, r.left, r.right});
   }
@@ -176,7 +180,7 @@ TEST_F(MixerTest, NoSelectionLeavesTheMixerOpen) {
   EXPECT_EQ(mixer_->GetSourceVolume(), 100u);
 }
 
-TEST_F(MixerTest, FailureRuleClosesTheMixerForTheRestOfTheRun) {
+TEST_F(MixerTest, FailureRuleClosesTheMixerAndEveryLaterOperationDoesNothing) {
   struct Case {
     const char* what;
     void (*spoil)(FakeMixer::State&);
@@ -217,6 +221,124 @@ TEST_F(MixerTest, ADestinationWithoutSourcesCountsOneRowButMakesNone) {
   EXPECT_EQ(panel_.extent, 20);
   EXPECT_TRUE(panel_.items.empty());
   EXPECT_EQ(mixer_->SelectedSource(), -1);
+  EXPECT_TRUE(mixer_->Available());
+}
+
+// The server's sources change under an open mixer, as devices are plugged in and out.
+class LiveListTest : public MixerTest {
+ protected:
+  void Change(std::vector<std::string> names) {
+    const std::string current = state_.current >= 0 ? state_.sources[state_.current].name : "";
+    std::vector<FakeSource> sources;
+    for (std::string& name : names) sources.push_back({.name = std::move(name)});
+    state_.sources = std::move(sources);
+    // The server's current source is the chosen one while it exists, else none.
+    state_.current = -1;
+    for (std::size_t i = 0; i < state_.sources.size(); ++i)
+      if (state_.sources[i].name == current) state_.current = static_cast<int>(i);
+    state_.sources_changed = true;
+  }
+  std::vector<std::string> Captions() const {
+    std::vector<std::string> captions;
+    for (const auto& item : panel_.items) captions.push_back(item.caption);
+    return captions;
+  }
+  std::string Checked() const { return panel_.checked >= 0 ? Captions()[panel_.checked] : ""; }
+};
+
+TEST_F(LiveListTest, RowsFollowTheSourcesAndTheCheckStaysWithItsSource) {
+  state_ = StateOf({"Microphone", "Line In"});
+  state_.current = 1;
+  Start();
+  ASSERT_EQ(Checked(), "Line In");
+  EXPECT_FALSE(mixer_->UpdateSourceList(panel_, true).rows_changed);  // nothing new
+
+  Change({"USB Mic", "Microphone", "Line In"});
+  auto update = mixer_->UpdateSourceList(panel_, true);
+  EXPECT_TRUE(update.rows_changed);
+  EXPECT_FALSE(update.selection_changed);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"USB Mic", "Microphone", "Line In"}));
+  EXPECT_EQ(panel_.extent, 60);
+  EXPECT_EQ(Checked(), "Line In");
+  EXPECT_EQ(mixer_->SelectedSource(), 2);
+
+  // Another source going away leaves the choice; the rows close up.
+  Change({"USB Mic", "Line In"});
+  update = mixer_->UpdateSourceList(panel_, true);
+  EXPECT_FALSE(update.selection_changed);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"USB Mic", "Line In"}));
+  EXPECT_EQ(panel_.items[1].top, 22);
+  EXPECT_EQ(Checked(), "Line In");
+  EXPECT_EQ(mixer_->SelectedSource(), 1);
+}
+
+TEST_F(LiveListTest, TheCheckedSourceGoneWhileIdleChecksWhatThePreselectionRulePicks) {
+  state_ = StateOf({"Microphone", "Wave Out Mix", "Line In"});
+  Start();
+  ASSERT_EQ(mixer_->SelectSource(2), 1);
+  ASSERT_EQ(mixer_->SelectedSource(), 2);
+
+  Change({"Microphone", "Wave Out Mix"});
+  const auto update = mixer_->UpdateSourceList(panel_, true);
+  EXPECT_TRUE(update.selection_changed);
+  EXPECT_EQ(Checked(), "Wave Out Mix");
+  EXPECT_EQ(mixer_->SelectedSource(), 1);
+  EXPECT_EQ(state_.current, 1);  // what the list shows is what Record uses
+
+  // Back again: the choice made since stays.
+  Change({"Microphone", "Wave Out Mix", "Line In"});
+  EXPECT_FALSE(mixer_->UpdateSourceList(panel_, true).selection_changed);
+  EXPECT_EQ(Checked(), "Wave Out Mix");
+}
+
+TEST_F(LiveListTest, DuringARecordingNothingElseIsChosenUntilItEnds) {
+  state_ = StateOf({"Microphone", "Wave Out Mix", "Line In"});
+  Start();
+  ASSERT_EQ(mixer_->SelectSource(0), 1);
+  const std::size_t writes = state_.mux_writes.size();
+
+  Change({"Wave Out Mix", "Line In"});
+  auto update = mixer_->UpdateSourceList(panel_, false);
+  EXPECT_TRUE(update.selection_changed);
+  EXPECT_EQ(panel_.checked, -1);
+  EXPECT_EQ(mixer_->SelectedSource(), -1);
+  EXPECT_EQ(state_.mux_writes.size(), writes);  // the recording's stream is not moved
+  EXPECT_FALSE(mixer_->UpdateSourceList(panel_, false).rows_changed);
+
+  // The first update after the recording makes the choice.
+  update = mixer_->UpdateSourceList(panel_, true);
+  EXPECT_TRUE(update.selection_changed);
+  EXPECT_EQ(Checked(), "Wave Out Mix");
+  EXPECT_EQ(state_.current, 0);
+}
+
+TEST_F(LiveListTest, AServerThatGoesAwayEmptiesTheListUntilItIsBack) {
+  state_ = StateOf({"Microphone", "Wave Out Mix"});
+  Start();
+  ASSERT_EQ(Checked(), "Wave Out Mix");
+
+  state_.destination_fails = true;  // the connection broke
+  state_.sources_changed = true;
+  auto update = mixer_->UpdateSourceList(panel_, true);
+  EXPECT_TRUE(update.rows_changed);
+  EXPECT_TRUE(panel_.items.empty());
+  EXPECT_FALSE(mixer_->Available());
+  EXPECT_EQ(mixer_->GetSourceVolume(), 0u);
+
+  // Looked for again now and then, not at every update.
+  state_.destination_fails = false;
+  state_.open_fails = true;
+  for (int i = 0; i < CRecordingMixer::kUpdatesPerReopen; ++i)
+    mixer_->UpdateSourceList(panel_, true);
+  EXPECT_EQ(state_.opens, 2);
+  state_.open_fails = false;
+  for (int i = 0; i < CRecordingMixer::kUpdatesPerReopen - 1; ++i)
+    EXPECT_FALSE(mixer_->UpdateSourceList(panel_, true).rows_changed);
+  update = mixer_->UpdateSourceList(panel_, true);
+  EXPECT_TRUE(update.rows_changed);
+  EXPECT_EQ(state_.opens, 3);
+  EXPECT_EQ(Captions(), (std::vector<std::string>{"Microphone", "Wave Out Mix"}));
+  EXPECT_EQ(Checked(), "Wave Out Mix");
   EXPECT_TRUE(mixer_->Available());
 }
 

@@ -135,6 +135,41 @@ TEST_F(SourceListTest, ThumbWheelAndBarMoveTheRowsButNotTheBackground) {
   EXPECT_EQ(after.At(kPlace.x, kPlace.y), kUnder);                        // key: see-through
 }
 
+TEST_F(SourceListTest, RowsMadeAgainKeepTheScrollWhereTheyCan) {
+  Fill(12);
+  list_->ScrollThumbTo(60);
+  list_->CheckRow(4);
+  // Made again with one more row: the position and the thumb follow the new extent.
+  list_->RemoveRows();
+  EXPECT_EQ(list_->RowCount(), 0);
+  EXPECT_FALSE(list_->CheckedRow());
+  list_->SetExtent(13 * 20);
+  for (int i = 0; i < 13; ++i)
+    list_->AddRow(i, "Source " + std::to_string(i), {5, 19 * i + 3, 395, 16});
+  EXPECT_EQ(list_->Scroll().y, 60);
+  EXPECT_EQ(list_->Row(12)->Bounds().y, 19 * 12 + 3 - 60);
+  const gfx::Rect thumb = list_->ThumbRect();
+  const gfx::Rect bar = list_->BarRect();
+  list_->ScrollThumbTo(list_->Scroll().Max());
+  EXPECT_EQ(list_->ThumbRect().Bottom(), bar.Bottom() - CScrollableDialog::kArrowHeight);
+  EXPECT_LT(list_->ThumbRect().h, thumb.h + 1);
+
+  // Made again shorter than the scroll position: the end of the list sits at the bottom.
+  list_->RemoveRows();
+  list_->SetExtent(7 * 20);
+  for (int i = 0; i < 7; ++i)
+    list_->AddRow(i, "Source " + std::to_string(i), {5, 19 * i + 3, 395, 16});
+  EXPECT_EQ(list_->Scroll().y, 40);
+  EXPECT_EQ(list_->Row(6)->Bounds().y, 19 * 6 + 3 - 40);
+  // And too short to scroll at all: back at the top, no thumb.
+  list_->RemoveRows();
+  list_->SetExtent(3 * 20);
+  list_->AddRow(0, "Source 0", {5, 3, 395, 16});
+  EXPECT_EQ(list_->Scroll().y, 0);
+  EXPECT_EQ(list_->Row(0)->Bounds().y, 3);
+  EXPECT_TRUE(list_->ThumbRect().Empty());
+}
+
 TEST_F(SourceListTest, RowsAndBarStayInsideThePanel) {
   Fill(12);
   list_->ScrollThumbTo(30);  // row 1 now straddles the top edge

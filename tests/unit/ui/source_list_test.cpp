@@ -87,6 +87,33 @@ TEST_F(SourceListWiring, ASourceThatHasGoneLeavesRowAndSliderAlone) {
   EXPECT_EQ(slider_->GetPos(), 25);
 }
 
+TEST_F(SourceListWiring, TheSliderFollowsOnlyASourceCheckedInPlaceOfOneThatWent) {
+  Start();
+  ClickRow(1);
+  ASSERT_EQ(slider_->GetPos(), 75);
+  // Another source plugged in: rows made again, Line In still checked, the slider where it was.
+  state_.sources.insert(state_.sources.begin(), {.name = "USB Mic", .volume = {6553, 6553}});
+  state_.current = 2;
+  state_.sources_changed = true;
+  FollowSourceChanges(*mixer_, *list_, *slider_, true);
+  EXPECT_EQ(list_->RowCount(), 5);
+  EXPECT_TRUE(list_->Row(2)->Checked());
+  EXPECT_EQ(slider_->GetPos(), 75);
+  // Line In unplugged: Wave Out Mix is checked and the slider shows its volume.
+  state_.sources.erase(state_.sources.begin() + 2);
+  state_.current = -1;
+  state_.sources_changed = true;
+  FollowSourceChanges(*mixer_, *list_, *slider_, true);
+  EXPECT_EQ(list_->RowCount(), 4);
+  EXPECT_TRUE(list_->Row(3)->Checked());
+  EXPECT_EQ(slider_->GetPos(), 25);
+  // The slider acts on the source checked now.
+  frame_.SetFocus(slider_);
+  frame_.DispatchKeyDown({win::Key::kEnd});
+  EXPECT_EQ(state_.sources[3].volume[0], audio::kVolumeFullScale);
+  EXPECT_EQ(state_.sources[0].volume[0], 6553u);
+}
+
 TEST_F(SourceListWiring, WithoutASoundServerTheListIsEmptyAndTheSliderStays) {
   state_.open_fails = true;
   Start();
