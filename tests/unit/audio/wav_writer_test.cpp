@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -161,6 +162,10 @@ TEST(WaveWriterTest, ErrorsAreReturned) {
             std::errc::no_such_file_or_directory);
   EXPECT_FALSE(writer.IsOpen());
   EXPECT_TRUE(writer.OpenWaveFile(dir.File(""), MakeWaveFormat(1, 8000, 8)));  // a folder
+  EXPECT_FALSE(writer.IsOpen());
+  // A FIFO that nobody reads, put in the file's place: refused at once, never waited on.
+  ASSERT_EQ(::mkfifo(dir.File("fifo.wav").c_str(), 0600), 0);
+  EXPECT_TRUE(writer.OpenWaveFile(dir.File("fifo.wav"), MakeWaveFormat(1, 8000, 8)));
   EXPECT_FALSE(writer.IsOpen());
 }
 
