@@ -11,13 +11,9 @@
 namespace vt::sys {
 
 bool FileReadableUnlocked(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat kind {};
-  const bool free =
-      ::fstat(fd, &kind) == 0 && S_ISREG(kind.st_mode) && ::flock(fd, LOCK_SH | LOCK_NB) == 0;
-  ::close(fd);
-  return free;
+  std::error_code error;
+  const std::unique_ptr<File> file = File::OpenForReading(path, File::Lock::kShared, &error);
+  return file && file->IsPlainFile();
 }
 
 bool PathExists(const std::string& path) {
