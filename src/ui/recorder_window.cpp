@@ -228,18 +228,11 @@ void CAudioRecorderDlg::InitDialog() {
   }
   play_volume_->SetOnChange([this](CCoolSlider&) { OnPlaybackVolume(); });
 
-  // The recording sources, inside the frame; the slider then shows the chosen one's volume.
-  mixer_->OpenRecordingMixer();
+  // The recording sources, inside the frame; the slider then shows the chosen one's volume. The
+  // sound server is asked once the window is on screen: the first picture does not wait for it.
   source_list_->LoadBackground("recorderoptions.bmp");
   source_list_->Place(kSourceFrameRect);
-  ConnectSourceList(*mixer_, *source_list_, *record_volume_,
-                    [this](const std::string& input) { recording_input_ = input; });
-  // Inputs come and go with the desktop's devices; the list follows them within a second.
-  if (services_.mixer) {
-    StartTimer(kSourceListUpdateMs, [this] {
-      FollowSourceChanges(*mixer_, *source_list_, *record_volume_, !Session().recording);
-    });
-  }
+  sources_due_ = StartTimer(0, [this] { OpenRecordingSources(); });
   display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
                              [this] { return play_volume_->GetPos(); });
   // The date in the user's order; without its images the panel shows the skin beneath.
@@ -259,6 +252,21 @@ void CAudioRecorderDlg::InitDialog() {
   if (audio::Player* settings = PlayerSettings())
     settings->SetVolume(PlaybackGain(play_volume_->GetPos()));
   Invalidate();
+}
+
+void CAudioRecorderDlg::OpenRecordingSources() {
+  if (!sources_due_) return;
+  StopTimer(*sources_due_);
+  sources_due_.reset();
+  mixer_->OpenRecordingMixer();
+  ConnectSourceList(*mixer_, *source_list_, *record_volume_,
+                    [this](const std::string& input) { recording_input_ = input; });
+  // Inputs come and go with the desktop's devices; the list follows them within a second.
+  if (services_.mixer) {
+    StartTimer(kSourceListUpdateMs, [this] {
+      FollowSourceChanges(*mixer_, *source_list_, *record_volume_, !Session().recording);
+    });
+  }
 }
 
 void CAudioRecorderDlg::OnCommand(int id) {
@@ -351,6 +359,8 @@ bool CAudioRecorderDlg::WorkingFileUsable() {
 }
 
 void CAudioRecorderDlg::StartRecording() {
+  // A Record in the first instant of the window records from the input the list will show.
+  OpenRecordingSources();
   SessionFlags& session = Session();
   // Before the flag, so the display never shows the last recording's time for this one.
   Timing().Reset();

@@ -131,6 +131,9 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   static const win::CommandEntry<CAudioRecorderDlg> kCommands[];
   void SetButtonTexts(ControlId id, std::string label, std::string tip);
   void SetFormatRadiosEnabled(bool enabled);
+  // The source list and its volume from the sound server, and the timer that keeps them current
+  // (once; later calls do nothing).
+  void OpenRecordingSources();
   void StartRecording();
   // Returns what completing the file gave (see CAviFile::StopCapture).
   std::error_code StopRecording();
@@ -158,6 +161,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   CCoolSlider* record_volume_ = nullptr;
   CCoolSlider* play_volume_ = nullptr;
   CScrollableDialog* source_list_ = nullptr;
+  // Until the sources are opened, the timer that opens them.
+  std::optional<win::TimerId> sources_due_;
   std::unique_ptr<audio::CRecordingMixer> mixer_;
   // The input the running recording records from, kept for the message should it go away.
   std::string recording_input_;

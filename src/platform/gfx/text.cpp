@@ -151,9 +151,7 @@ class TtfFont final : public Font {
   mutable std::map<std::string, TTF_Font*> font_for_text_;  // texts drawn so far
 };
 
-}  // namespace
-
-std::string FindSansFontFile() {
+std::string LookUpSansFontFile() {
   std::string found;
   if (FcInit()) {
     FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
@@ -173,6 +171,14 @@ std::string FindSansFontFile() {
                       found.ends_with(".TTF") || found.ends_with(".OTF");
   if (!usable) found = kFallbackFont;
   return found;
+}
+
+}  // namespace
+
+// The desktop's sans-serif face does not change while the program runs: asked for once.
+std::string FindSansFontFile() {
+  static const std::string file = LookUpSansFontFile();
+  return file;
 }
 
 std::unique_ptr<Font> Font::OpenSans(int pixel_size) {

@@ -168,8 +168,12 @@ void RunPosted() {
   for (auto& task : tasks) task();
 }
 
-int MsToNextTimer() {
-  Uint64 next = NowMs() + 50;
+// Without a due timer the loop still looks round now and then; everything else (input, posted
+// work, a signal) wakes it at once.
+constexpr int kIdleWaitMs = 1000;
+
+int MsToNextTimer(int longest_wait_ms) {
+  Uint64 next = NowMs() + static_cast<Uint64>(longest_wait_ms);
   for (const auto& t : UiLoop().timers) next = std::min(next, t.due_ms);
   const Uint64 now = NowMs();
   return next <= now ? 0 : static_cast<int>(next - now);
@@ -251,16 +255,17 @@ void HandleEvent(const SDL_Event& e) {
   }
 }
 
-void PumpOnce() {
+void PumpOnce(int longest_wait_ms = kIdleWaitMs) {
   auto& loop = UiLoop();
+  const int wait_ms = std::max(MsToNextTimer(longest_wait_ms), 1);
   if (loop.display) {
     SDL_Event e;
-    if (SDL_WaitEventTimeout(&e, std::max(MsToNextTimer(), 1))) {
+    if (SDL_WaitEventTimeout(&e, wait_ms)) {
       HandleEvent(e);
       while (SDL_PollEvent(&e)) HandleEvent(e);
     }
   } else {
-    SDL_Delay(static_cast<Uint32>(std::max(MsToNextTimer(), 1)));
+    SDL_Delay(static_cast<Uint32>(wait_ms));
   }
   RunPosted();
   RunDueTimers();
@@ -847,12 +852,14 @@ void RunWhileModal(std::function<void()> work) {
   SDL_Window* owner = nullptr;
   for (auto it = loop.modal_stack.rbegin(); it != loop.modal_stack.rend() && !owner; ++it)
     if (*it && (*it)->HasNative()) owner = SDL_GetWindowFromID((*it)->NativeId());
+  // The other program's windows are looked for every tenth of a second.
+  constexpr int kAdoptionPeriodMs = 100;
   Uint64 next_adoption = 0;
   while (!done) {
-    PumpOnce();
+    PumpOnce(owner ? kAdoptionPeriodMs / 2 : kIdleWaitMs);
     if (owner && NowMs() >= next_adoption) {
       AdoptChildProcessWindows(owner);
-      next_adoption = NowMs() + 100;
+      next_adoption = NowMs() + kAdoptionPeriodMs;
     }
   }
   worker.join();

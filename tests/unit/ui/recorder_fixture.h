@@ -69,6 +69,8 @@ class RecorderFixture : public ::testing::Test {
     };
     window_ = std::make_unique<CAudioRecorderDlg>(*engine_, services);
     window_->InitDialog();
+    // What the window does once it is on screen (the sources).
+    win::RunPendingWork();
   }
 
   void TearDown() override {
