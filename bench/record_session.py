@@ -9,11 +9,13 @@ Both record the server's default source at 44.1 kHz, 16 bits, stereo, and run un
 /usr/bin/time -v, which measures the recorder's own process from start to exit. Prints one line:
 
   <recorder> recorded=<s> stop_to_complete_ms=<ms> bytes=<n> cpu_s=<user+sys> user_s=<s> sys_s=<s>
-      max_rss_kib=<n> steady_cpu_s=<s> steady_s=<s>          (on one line; idle: no recording fields)
+      max_rss_kib=<n> steady_cpu_s=<s> steady_s=<s> steady_wakeups=<n>
+      (on one line; idle: no recording fields)
 
 "steady_cpu_s": the CPU time (user + system, all threads, from /proc/PID/stat) of the recorder
 over the SECONDS it records (or, idle, sits with its window shown and its display running), without
-its start-up and its ending; "steady_s" is how long that span really was.
+its start-up and its ending; "steady_s" is how long that span really was; "steady_wakeups" the
+context switches of its threads over that span (from /proc/PID/task/*/status).
 
 "Stop to complete": from the Stop (the F5 key sent through XTEST; parecord's SIGINT) until the file
 is complete (Voxtape's writer has let go of its lock; parecord has exited). Needs DISPLAY and a
@@ -119,14 +121,31 @@ def process_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def process_context_switches(pid):
+    """Voluntary and forced context switches so far of the process's living threads: each voluntary
+    one is a sleep that something had to wake, the cost a battery feels beside the CPU time."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                for line in f:
+                    if line.startswith(("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+                        total += int(line.split()[1])
+        except OSError:
+            pass  # a thread that ended meanwhile
+    return total
+
+
 class Steady:
-    """The CPU time a process takes over a span of wall time."""
+    """The CPU time and the wake-ups of a process over a span of wall time."""
 
     def start(self, pid):
         self.pid, self.cpu, self.wall = pid, process_cpu_seconds(pid), time.monotonic()
+        self.wakeups = process_context_switches(pid)
 
     def stop(self):
         self.cpu = process_cpu_seconds(self.pid) - self.cpu
+        self.wakeups = process_context_switches(self.pid) - self.wakeups
         self.wall = time.monotonic() - self.wall
 
 
@@ -252,7 +271,8 @@ def main():
                          f"bytes={os.path.getsize(wav)} ")
         user, system, rss = rusage(report)
         print(f"{recorder} {recording}cpu_s={user + system:.2f} user_s={user:.2f} sys_s={system:.2f} "
-              f"max_rss_kib={rss} steady_cpu_s={steady.cpu:.2f} steady_s={steady.wall:.2f}")
+              f"max_rss_kib={rss} steady_cpu_s={steady.cpu:.2f} steady_s={steady.wall:.2f} "
+              f"steady_wakeups={steady.wakeups}")
 
 
 if __name__ == "__main__":
