@@ -2,7 +2,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
 
+#include "platform/sys/activation_channel.h"
 #include "platform/sys/sys.h"
 #include "skin/skin_archive.h"
 #include "ui/exit_confirm.h"
@@ -16,6 +20,29 @@ namespace {
 
 void StartupMessage(const std::string& text) {
   win::ShowMessageBox(kAppName, text, win::MessageIcon::kWarning);
+}
+
+// How long a second start waits for the running window to come forward before its notice shows.
+constexpr int kActivationWaitMs = 1000;
+
+// What a second start hands over: the launcher's token where it gave one, else the moment of the
+// start on the display's clock.
+std::string ActivationToken() {
+  for (const char* name : {"XDG_ACTIVATION_TOKEN", "DESKTOP_STARTUP_ID"}) {
+    const char* token = std::getenv(name);
+    if (token != nullptr && *token != '\0' && std::string(token).find('\n') == std::string::npos)
+      return token;
+  }
+  return "_TIME" + std::to_string(win::ServerTime());
+}
+
+// The user time in a token ("..._TIME<n>" as launchers write it); 0 (now) when it has none.
+unsigned long UserTimeOf(const std::string& token) {
+  const auto at = token.rfind("_TIME");
+  if (at == std::string::npos) return 0;
+  const std::string digits = token.substr(at + 5);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return 0;
+  return std::strtoul(digits.c_str(), nullptr, 10);
 }
 
 bool IsSliderKey(win::Key key) {
@@ -111,7 +138,12 @@ int CRecorderApp::Run() {
   sys::InstanceLock::Result lock_result{};
   auto instance = sys::InstanceLock::Acquire(kInstanceMarker, &lock_result);
   if (lock_result == sys::InstanceLock::Result::kHeldElsewhere) {
+    // The running window comes forward first; the notice then shows above it, as its own.
+    const std::optional<std::string> running_window =
+        sys::RequestActivation(kInstanceMarker, ActivationToken(), kActivationWaitMs);
     CExitConfirm notice;
+    if (running_window)
+      notice.SetOwnerInAnotherProgram(std::strtoul(running_window->c_str(), nullptr, 10));
     notice.SetBackgroundName("alreadyrunning.bmp");
     notice.SetNoticeMode();
     notice.DoModal();
@@ -126,6 +158,14 @@ int CRecorderApp::Run() {
 
   {
     CAudioRecorderDlg recorder(engine_);
+    // A second start brings this window forward; the request is answered (dropped) once done.
+    auto channel = sys::ActivationChannel::Listen(
+        kInstanceMarker, [&recorder](std::shared_ptr<sys::ActivationRequest> request) {
+          win::PostToUi([&recorder, request] {
+            recorder.Activate(UserTimeOf(request->Token()));
+            request->Answer(std::to_string(recorder.X11WindowId()));
+          });
+        });
     win::SetKeyFilter([&recorder](win::Window* active, win::KeyStroke key) {
       return ProcessMessageFilter(recorder, active, key);
     });

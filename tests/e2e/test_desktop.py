@@ -4,6 +4,7 @@ and closing always ends cleanly."""
 
 from __future__ import annotations
 
+import subprocess
 
 import vtharness as vt
 from test_recording import SAVE, SAVE_DIALOG, record, working_file
@@ -83,6 +84,34 @@ def test_each_of_five_second_starts_closes_on_one_click(voxtape, launch):
     for p in seconds:
         assert p.wait_exit(timeout=5) == 0, p.output()
     assert voxtape.running and vt.find_windows() == [voxtape.wid]
+
+
+def test_a_second_start_brings_the_window_forward_above_the_one_with_the_keyboard(voxtape, launch):
+    other = subprocess.Popen(["xlogo", "-geometry", "700x800+0+0"])  # covers the recorder
+    try:
+        cover = vt.wait_until(lambda: vt.find_windows("^xlogo$", pid=other.pid), what="xlogo")[0]
+        vt.focus(cover)
+        vt.wait_focused(cover)
+        order = vt.stacking()
+        assert order.index(cover) > order.index(voxtape.wid)
+
+        second = launch()
+        notice = vt.wait_until(lambda: vt.find_windows(NOTICE), what="the notice")[0]
+        # The recorder came forward before the notice showed, so the notice is above both.
+        vt.wait_until(lambda: (order := vt.stacking()) and notice in order
+                      and order.index(cover) < order.index(voxtape.wid) < order.index(notice),
+                      timeout=3, what="the recorder above xlogo and the notice above the recorder")
+        g = vt.geometry(notice)
+        vt.move_pointer(g.x + 10, g.y + 10)
+        vt.xdotool("click", "1")
+        assert second.wait_exit(timeout=5) == 0, second.output()
+        # Once the notice has gone the keyboard is the recorder's.
+        vt.wait_focused(voxtape.wid)
+        order = vt.stacking()
+        assert order.index(cover) < order.index(voxtape.wid)
+    finally:
+        other.kill()
+        other.wait()
 
 
 def test_f9_and_enter_always_end_with_status_0(launch):

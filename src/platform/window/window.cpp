@@ -534,6 +534,10 @@ void Window::Raise() {
   if (native_) SDL_RaiseWindow(native_->window);
 }
 
+void Window::Activate(unsigned long user_time) {
+  if (native_) ActivateWindow(native_->window, user_time);
+}
+
 bool Window::SetOpacity(float opacity) {
   return native_ && SDL_SetWindowOpacity(native_->window, opacity) == 0;
 }
@@ -544,6 +548,8 @@ int Window::RunModal() {
   if (Window* owner = InnermostModal();
       owner && owner != this && native_ && !shown_ && options_.kind == WindowKind::kDialog)
     MakeModalDialogOf(native_->window, owner->native_->window);
+  else if (foreign_owner_ != 0 && native_ && !shown_)
+    MakeTransientFor(native_->window, foreign_owner_);
   modal_ended_ = false;
   in_modal_loop_ = true;
   loop.modal_stack.push_back(this);

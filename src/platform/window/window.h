@@ -167,6 +167,12 @@ class Window {
   void Hide();
   bool Shown() const { return shown_; }
   void Raise();
+  // Makes this window, before it is first shown, belong to a window of another program (X window
+  // id; 0 for none): a window manager keeps it above that one.
+  void SetOwnerInAnotherProgram(unsigned long x11_id) { foreign_owner_ = x11_id; }
+  // Brings the window forward with the keyboard for a request the user made at `user_time` (the
+  // display server's clock, see ServerTime; 0 for now), as a launcher's activation does.
+  void Activate(unsigned long user_time);
   // 0.0 ... 1.0; false when the platform cannot make this window translucent.
   bool SetOpacity(float opacity);
 
@@ -233,6 +239,7 @@ class Window {
   void PaintArea(Rect area);
 
   WindowOptions options_;
+  unsigned long foreign_owner_ = 0;
   std::unique_ptr<Native> native_;
   std::vector<std::unique_ptr<Control>> controls_;
   Surface back_buffer_;
@@ -308,6 +315,9 @@ bool AskQuestion(const std::string& title, const std::string& text, const std::s
 
 // True when a compositing manager runs on the display, so windows can be translucent.
 bool CompositingManagerRunning();
+// The display server's clock now, as the user time of a request made on the user's behalf; 0
+// where there is none.
+unsigned long ServerTime();
 // True when a window manager runs on the display (it then moves and stacks the windows).
 bool WindowManagerRunning();
 // The X window id of the innermost open dialog, 0 when there is none: the parent for dialogs of

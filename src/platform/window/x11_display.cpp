@@ -200,4 +200,53 @@ void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner) {
   XFlush(display);
 }
 
+void MakeTransientFor(SDL_Window* window, unsigned long owner) {
+  const X11Window x = X11Of(window);
+  if (!x.display || owner == 0) return;
+  XSetTransientForHint(x.display, x.window, owner);
+  XFlush(x.display);
+}
+
+void ActivateWindow(SDL_Window* window, unsigned long user_time) {
+  const X11Window x = X11Of(window);
+  if (!x.display) return;
+  if (SDL_GetWindowFlags(window) & SDL_WINDOW_MINIMIZED) SDL_RestoreWindow(window);
+  if (WindowManagerRunsFor(window)) {
+    // As a desktop toolkit activates a window for a launcher: the manager weighs the user time
+    // against the window that has the keyboard, so no focus is stolen from later input.
+    XEvent request{};
+    request.xclient.type = ClientMessage;
+    request.xclient.window = x.window;
+    request.xclient.message_type = XInternAtom(x.display, "_NET_ACTIVE_WINDOW", False);
+    request.xclient.format = 32;
+    request.xclient.data.l[0] = 1;  // from an application
+    request.xclient.data.l[1] = static_cast<long>(user_time);
+    request.xclient.data.l[2] = None;
+    XSendEvent(x.display, DefaultRootWindow(x.display), False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &request);
+  } else {
+    XRaiseWindow(x.display, x.window);
+    XSetInputFocus(x.display, x.window, RevertToParent, user_time);
+  }
+  XFlush(x.display);
+}
+
+unsigned long ServerTime() {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return 0;
+  // The server stamps a property change with its clock: change one on a window of our own.
+  XSetWindowAttributes attributes{};
+  attributes.event_mask = PropertyChangeMask;
+  const ::Window window = XCreateWindow(display, DefaultRootWindow(display), -1, -1, 1, 1, 0, 0,
+                                        InputOnly, CopyFromParent, CWEventMask, &attributes);
+  const Atom stamp = XInternAtom(display, "_VOXTAPE_TIME_STAMP", False);
+  XChangeProperty(display, window, stamp, XA_STRING, 8, PropModeAppend, nullptr, 0);
+  XEvent event{};
+  XWindowEvent(display, window, PropertyChangeMask, &event);
+  const unsigned long time = event.xproperty.time;
+  XDestroyWindow(display, window);
+  XCloseDisplay(display);
+  return time;
+}
+
 }  // namespace vt::win

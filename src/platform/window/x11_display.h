@@ -32,4 +32,12 @@ void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner);
 // its parent but did not pass it on) belong to `owner`, so a window manager keeps them above it.
 void AdoptChildProcessWindows(SDL_Window* owner);
 
+// Makes a window that is not mapped yet belong to a window of another program (its X id): a
+// window manager keeps it above that one.
+void MakeTransientFor(SDL_Window* window, unsigned long owner);
+
+// Brings a window forward with the keyboard for a request the user made at `user_time` (an X
+// server time; 0 for now), through the window manager where one runs.
+void ActivateWindow(SDL_Window* window, unsigned long user_time);
+
 }  // namespace vt::win
