@@ -457,18 +457,25 @@ def test_the_display_shows_the_playback_position(launch, program_folder, monitor
     panel = Panel(program, tmp_path / "panel-skin")
     monitor.settle()
     played = press(program, "F4")
-    seen = []  # (moment, seconds shown)
+    seen = []  # (read began, read ended, seconds shown)
     while time.monotonic() < played + 3.4:
-        moment, shot = panel.timed_shot()
+        before = time.monotonic()
+        shot = panel.shot()
+        after = time.monotonic()
         cells = panel.row(shot, TIME)
         assert cells[:4] and None not in cells[:4], f"time row unreadable: {cells}"
-        seen.append((moment, cells[2] * 10 + cells[3]))
+        seen.append((before, after, cells[2] * 10 + cells[3]))
         time.sleep(0.05)
-    shown = [s for _, s in seen]
+    shown = [s for _, _, s in seen]
     assert shown == sorted(shown) and set(shown) >= {1, 2, 3}, f"positions shown: {shown}"
-    # A second appears within a refresh (250 ms) of its moment in the sound.
+    # A second appears within a refresh (250 ms) of its moment in the sound. It changed on screen
+    # after the last read that still showed the second before it began and before the first read
+    # that showed it ended: a slow screenshot on a busy machine widens that span, not the verdict.
     begin = Heard(monitor).spans(played, played + 1)[0][0]
     for second in (1, 2, 3):
-        first_shown = min(m for m, s in seen if s == second)
-        assert 0 <= first_shown - (begin + second) <= 0.35, \
-            f"{second} s shown {first_shown - (begin + second):+.3f} s after it was heard"
+        still_before = max(b for b, _, s in seen if s < second)
+        first_shown = min(a for _, a, s in seen if s == second)
+        assert still_before - (begin + second) <= 0.35, \
+            f"{second} s not yet shown {still_before - (begin + second):+.3f} s after it was heard"
+        assert first_shown >= begin + second, \
+            f"{second} s shown {begin + second - first_shown:.3f} s before it was heard"
