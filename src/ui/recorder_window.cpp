@@ -230,9 +230,13 @@ void CAudioRecorderDlg::InitDialog() {
 
   // The recording sources, inside the frame; the slider then shows the chosen one's volume. The
   // sound server is asked once the window is on screen: the first picture does not wait for it.
+  // Posted now, the opening is the first thing the window's loop takes up, ahead of any click.
   source_list_->LoadBackground("recorderoptions.bmp");
   source_list_->Place(kSourceFrameRect);
-  sources_due_ = StartTimer(0, [this] { OpenRecordingSources(); });
+  sources_due_ = true;
+  win::PostToUi([this, alive = std::weak_ptr<char>(alive_)] {
+    if (alive.lock()) OpenRecordingSources();
+  });
   display_->SetVolumeSources([this] { return record_volume_->GetPos(); },
                              [this] { return play_volume_->GetPos(); });
   // The date in the user's order; without its images the panel shows the skin beneath.
@@ -256,8 +260,7 @@ void CAudioRecorderDlg::InitDialog() {
 
 void CAudioRecorderDlg::OpenRecordingSources() {
   if (!sources_due_) return;
-  StopTimer(*sources_due_);
-  sources_due_.reset();
+  sources_due_ = false;
   mixer_->OpenRecordingMixer();
   ConnectSourceList(*mixer_, *source_list_, *record_volume_,
                     [this](const std::string& input) { recording_input_ = input; });

@@ -161,8 +161,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   CCoolSlider* record_volume_ = nullptr;
   CCoolSlider* play_volume_ = nullptr;
   CScrollableDialog* source_list_ = nullptr;
-  // Until the sources are opened, the timer that opens them.
-  std::optional<win::TimerId> sources_due_;
+  // The sources are still to be opened (by the task InitDialog posts, or by an early Record).
+  bool sources_due_ = false;
   std::unique_ptr<audio::CRecordingMixer> mixer_;
   // The input the running recording records from, kept for the message should it go away.
   std::string recording_input_;
