@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "skin/skin_archive.h"
 #include "ui/session_state.h"
 
 namespace vt {
@@ -22,6 +23,8 @@ CExitConfirm::~CExitConfirm() = default;
 void CExitConfirm::InitDialog() {
   if (notice_mode_) SetTitle("Voxtape is already running");
   if (!background_name_.empty()) LoadBackground(*this, background_name_);
+  // The program's own picture in the taskbar and the window switcher, as on the recorder.
+  if (gfx::Surface icon; LoadSkinBitmapInto("appicon.bmp", icon)) SetIcon(icon, gfx::kWindowKey);
   if (notice_mode_) {
     ok_->SetVisible(false);
     cancel_->SetVisible(false);

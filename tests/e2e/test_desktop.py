@@ -97,6 +97,8 @@ def test_a_second_start_brings_the_window_forward_above_the_one_with_the_keyboar
 
         second = launch()
         notice = vt.wait_until(lambda: vt.find_windows(NOTICE), what="the notice")[0]
+        assert vt.window_property(notice, "_NET_WM_ICON") == vt.window_property(voxtape.wid, "_NET_WM_ICON"), \
+            "the notice does not carry the program's icon"
         # The recorder came forward before the notice showed, so the notice is above both.
         vt.wait_until(lambda: (order := vt.stacking()) and notice in order
                       and order.index(cover) < order.index(voxtape.wid) < order.index(notice),
