@@ -182,12 +182,19 @@ void AdoptChildProcessWindows(SDL_Window* owner) {
   XFree(data);
 }
 
+void MakeTransientFor(SDL_Window* window, unsigned long owner) {
+  const X11Window x = X11Of(window);
+  if (!x.display || owner == 0) return;
+  XSetTransientForHint(x.display, x.window, owner);
+  XFlush(x.display);
+}
+
 void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner) {
   const X11Window d = X11Of(dialog);
   const X11Window o = X11Of(owner);
   if (!d.display || !o.window) return;
   Display* display = d.display;
-  XSetTransientForHint(display, d.window, o.window);
+  MakeTransientFor(dialog, o.window);
   const Atom type = XInternAtom(display, "_NET_WM_WINDOW_TYPE", False);
   const Atom dialog_type = XInternAtom(display, "_NET_WM_WINDOW_TYPE_DIALOG", False);
   XChangeProperty(display, d.window, type, XA_ATOM, 32, PropModeReplace,
@@ -198,13 +205,6 @@ void MakeModalDialogOf(SDL_Window* dialog, SDL_Window* owner) {
   XChangeProperty(display, d.window, state, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char*>(states), 2);
   XFlush(display);
-}
-
-void MakeTransientFor(SDL_Window* window, unsigned long owner) {
-  const X11Window x = X11Of(window);
-  if (!x.display || owner == 0) return;
-  XSetTransientForHint(x.display, x.window, owner);
-  XFlush(x.display);
 }
 
 void ActivateWindow(SDL_Window* window, unsigned long user_time) {
