@@ -123,6 +123,17 @@ ActivityBars PatternBars(std::int64_t epoch_seconds) {
   return bars;
 }
 
+ActivityBars ProgressBars(int percent) {
+  ActivityBars bars{};
+  const int filled = std::clamp(percent, 0, 100) * kActivityBarCount / 100;
+  for (int k = 0; k < kActivityBarCount; ++k) {
+    // Bar k stands 2k pixels left of the right end; the row fills from the left.
+    const bool done = kActivityBarCount - 1 - k < filled;
+    bars[k] = done ? ActivityBar{340 - 2 * k, 72, 25} : ActivityBar{340 - 2 * k, 95, 2};
+  }
+  return bars;
+}
+
 // ---- the state the panel shares with its refresh thread ----
 
 struct CStatusDisplay::Shared {
@@ -276,6 +287,10 @@ bool CStatusDisplay::Refresh(Shared& shared, std::optional<std::uint64_t> worker
     if (stopped()) return false;
     v.time = PositionCells(text);
     v.volume = VolumeCells(shared.play_volume.load());
+  } else if (const int percent = in.save_percent ? in.save_percent() : -1; percent >= 0) {
+    // The three-digit reading shows the percentage while a save runs.
+    v.save_percent = std::min(percent, 100);
+    v.volume = VolumeCells(v.save_percent);
   }
   shared.values = std::move(v);
   return true;
@@ -342,7 +357,10 @@ void CStatusDisplay::Paint(gfx::Surface& target) {
                    kTransparencyKey);
   }
 
-  if (v.session.recording || v.session.playing) {
+  if (v.save_percent >= 0) {
+    for (const ActivityBar& bar : ProgressBars(v.save_percent))
+      gfx::FillRect(composed_, {bar.x, bar.top, 1, bar.height}, kBarColour);
+  } else if (v.session.recording || v.session.playing) {
     const ActivityBars bars = v.session.recording && v.sound ? SoundBars(*v.sound, activity_offset_)
                                                              : PatternBars(v.epoch_seconds);
     for (const ActivityBar& bar : bars)

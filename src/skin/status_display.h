@@ -55,6 +55,8 @@ struct StatusInputs {
   // The bytes of the latest buffer the capture device returned; null before the first one.
   std::function<SoundBytes()> latest_sound;
   std::function<LocalTime()> local_time = LocalTimeNow;
+  // How far a save in the background has come, 0 ... 100; -1 (or none) while no save runs.
+  std::function<int()> save_percent;
   // Tests that drive RefreshValues themselves run without the thread.
   bool run_worker = true;
 };
@@ -84,6 +86,9 @@ using ActivityBars = std::array<ActivityBar, kActivityBarCount>;
 ActivityBars SoundBars(std::span<const std::uint8_t> bytes, std::uint64_t offset);
 // The pattern shown while no sound is at hand; it changes once a second.
 ActivityBars PatternBars(std::int64_t epoch_seconds);
+// A save's progress: the row filled from the left, full bars for the share done and a low line
+// for the rest.
+ActivityBars ProgressBars(int percent);
 
 // What one refresh computed.
 struct DisplayValues {
@@ -92,7 +97,8 @@ struct DisplayValues {
   std::array<int, 8> time{};
   std::array<int, 3> volume{};
   SessionView session;
-  SoundBytes sound;  // while recording, once the device returned a buffer
+  SoundBytes sound;       // while recording, once the device returned a buffer
+  int save_percent = -1;  // while a save runs in the background
   std::int64_t epoch_seconds = 0;
 };
 

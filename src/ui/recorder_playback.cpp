@@ -9,6 +9,7 @@
 namespace vt {
 
 void CAudioRecorderDlg::OnPlayStop() {
+  if (RefusedWhileSaving()) return;
   // Nothing to play while the writer holds the working file, or when there is none.
   if (!WorkingFileUsable()) return;
   if (!Session().playing)

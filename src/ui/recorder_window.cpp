@@ -80,7 +80,7 @@ const SliderSetup kSliders[] = {
 };
 
 // What the display reads from its refresh thread.
-StatusInputs DisplayInputs(audio::CAviFile& engine) {
+StatusInputs DisplayInputs(audio::CAviFile& engine, SaveJob::Progress save_progress) {
   StatusInputs inputs;
   inputs.session = [] {
     const SessionFlags& s = Session();
@@ -90,7 +90,13 @@ StatusInputs DisplayInputs(audio::CAviFile& engine) {
   inputs.advance_elapsed = [](bool paused) { return Timing().Advance(paused); };
   // The engine lives as long as the process.
   inputs.latest_sound = [&engine] { return engine.LatestCaptureBuffer().bytes; };
+  inputs.save_percent = [save_progress] { return save_progress->load(); };
   return inputs;
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::size_t LabelSlot(CAudioRecorderDlg::ControlId id) {
@@ -115,12 +121,18 @@ RecorderServices RecorderServices::Desktop() {
     confirm.SetOwnerArea(owner_area);
     return confirm.DoModal() == CExitConfirm::kOk;
   };
-  services.choose_save_file = [] {
-    std::optional<std::string> chosen;
+  services.choose_save_file = []() -> std::optional<SaveChoice> {
+    std::vector<sys::SaveFileFilter> filters;
+    for (const SaveTypeEntry& entry : SaveTypes())
+      filters.push_back({entry.filter_name, entry.pattern});
+    std::optional<sys::SaveFileChoice> chosen;
     const unsigned long parent = win::ModalOwnerX11Id();
-    win::RunWhileModal(
-        [&chosen, parent] { chosen = sys::ChooseSaveFile("Save Sound As", parent); });
-    return chosen;
+    win::RunWhileModal([&] { chosen = sys::ChooseSaveFile("Save Sound As", parent, filters); });
+    if (!chosen) return std::nullopt;
+    SaveChoice choice{chosen->path, std::nullopt};
+    if (chosen->filter >= 0 && static_cast<std::size_t>(chosen->filter) < SaveTypes().size())
+      choice.type = SaveTypes()[static_cast<std::size_t>(chosen->filter)].type;
+    return choice;
   };
   services.confirm_replace = [](const std::string& file) {
     const std::size_t slash = file.find_last_of('/');
@@ -130,6 +142,12 @@ RecorderServices RecorderServices::Desktop() {
                             "A file named \"" + name + "\" already exists in " + folder +
                                 ". Do you want to replace it?",
                             "Replace", "Cancel");
+  };
+  services.confirm_stop_saving = [](const std::string& question) {
+    return win::AskQuestion(kAppName, question, "Stop and Close", "Keep Saving");
+  };
+  services.show_notice = [](const std::string& text) {
+    win::ShowMessageBox(kAppName, text, win::MessageIcon::kWarning);
   };
   services.open_help = [](const std::string& page) { sys::StartDetached({"xdg-open", page}); };
   services.show_error = [](const std::string& text) {
@@ -148,7 +166,8 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
   // Controls in the order they lie on top of one another: frames first, buttons last.
   Add(std::make_unique<CSkinPicture>(kSourceFrame, false))->SetBounds(kSourceFrameRect);
   source_list_ = Add(std::make_unique<CScrollableDialog>(kSourceList));
-  display_ = Add(std::make_unique<CStatusDisplay>(kDisplay, DisplayInputs(engine_)));
+  display_ =
+      Add(std::make_unique<CStatusDisplay>(kDisplay, DisplayInputs(engine_, save_progress_)));
   display_->SetBounds(kDisplayRect);
   for (std::size_t i = 0; i < std::size(kRadios); ++i) {
     radios_[i] = Add(std::make_unique<CRadioButton>(kRadios[i].id));
@@ -164,6 +183,7 @@ CAudioRecorderDlg::CAudioRecorderDlg(audio::CAviFile& engine, RecorderServices s
 }
 
 CAudioRecorderDlg::~CAudioRecorderDlg() {
+  save_job_.reset();
   ResetCurrentTipOwner();
   if (RegisteredRecorderWindow() == this) RegisterRecorderWindow(nullptr);
 }
@@ -437,6 +457,7 @@ void CAudioRecorderDlg::ShowError(const std::string& text) {
 }
 
 void CAudioRecorderDlg::OnRecordStop() {
+  if (RefusedWhileSaving()) return;
   SessionFlags& session = Session();
   session.recording_paused = 0;
   session.playback_paused = 0;
@@ -471,6 +492,7 @@ void CAudioRecorderDlg::OnPauseResume() {
 }
 
 void CAudioRecorderDlg::OnSaveRecording() {
+  if (RefusedWhileSaving()) return;
   const std::string working = Paths().WorkingFile();
   if (!WorkingFileUsable()) return;
   SessionFlags& session = Session();
@@ -481,20 +503,64 @@ void CAudioRecorderDlg::OnSaveRecording() {
   EndPlaybackForSave();
   Invalidate();
   if (!services_.choose_save_file) return;
-  const std::optional<std::string> chosen = services_.choose_save_file();
+  const std::optional<SaveChoice> chosen = services_.choose_save_file();
   if (!chosen) return;
-  const std::string target = WithWavExtension(*chosen);
+  const SaveTarget target = SaveTargetFor(chosen->path, chosen->type);
   // The dialog asked about the name as typed; a name that got its extension here was not seen.
-  if (target != *chosen && sys::PathExists(target) &&
-      !(services_.confirm_replace && services_.confirm_replace(target))) {
+  if (target.path != chosen->path && sys::PathExists(target.path) &&
+      !(services_.confirm_replace && services_.confirm_replace(target.path))) {
     return;
   }
-  if (const auto error = CopyRecording(working, target); error && services_.show_error)
-    services_.show_error(*error);
+  if (target.type == SaveType::kWav) {
+    if (const auto error = CopyRecording(working, target.path)) ShowError(*error);
+    return;
+  }
+  std::string message;
+  save_job_ = SaveJob::Start(
+      working, target, save_progress_,
+      [this, alive = std::weak_ptr<char>(alive_)](std::optional<std::string> result) {
+        win::PostToUi([this, alive, result = std::move(result)] {
+          if (alive.lock()) OnSaveFinished(result);
+        });
+      },
+      &message);
+  if (!save_job_) ShowError(message);
+  display_->RefreshValues();
+  display_->Invalidate();
+}
+
+bool CAudioRecorderDlg::RefusedWhileSaving() {
+  if (!save_job_) return false;
+  if (services_.show_notice) {
+    services_.show_notice("Voxtape is still saving " + FileNameOf(save_job_->TargetPath()) + " (" +
+                          std::to_string(std::max(0, save_job_->Percent())) +
+                          " %). Please wait until it is done.");
+  }
+  return true;
+}
+
+void CAudioRecorderDlg::OnSaveFinished(std::optional<std::string> message) {
+  // The thread has ended or is ending: this waits for it.
+  save_job_.reset();
+  save_progress_->store(-1);
+  display_->RefreshValues();
+  display_->Invalidate();
+  if (message) ShowError(*message);
 }
 
 void CAudioRecorderDlg::OnCloseCommand() {
-  if (services_.confirm_exit && !services_.confirm_exit(SourceFrameScreenRect())) return;
+  if (save_job_) {
+    const std::string name = FileNameOf(save_job_->TargetPath());
+    const std::string question = "Voxtape is still saving " + name + " (" +
+                                 std::to_string(std::max(0, save_job_->Percent())) +
+                                 " %). Stop saving and close? " + name + " is then not written.";
+    // The save may end while the question is up; then there is nothing left to stop.
+    if (!(services_.confirm_stop_saving && services_.confirm_stop_saving(question))) return;
+    save_job_.reset();
+    save_progress_->store(-1);
+  } else if (services_.confirm_exit && !services_.confirm_exit(SourceFrameScreenRect())) {
+    return;
+  }
   if (Session().playing)
     EndPlaybackForExit();
   else if (Session().recording)
@@ -503,6 +569,8 @@ void CAudioRecorderDlg::OnCloseCommand() {
 }
 
 void CAudioRecorderDlg::OnCloseRequest() {
+  // A save still running is stopped: the chosen name is left as it was, the take stays.
+  save_job_.reset();
   if (Session().recording) StopRecording();
   EndPlaybackForExit();
   EndModal(2);

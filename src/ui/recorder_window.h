@@ -20,6 +20,8 @@
 #include "skin/skin_background.h"
 #include "skin/skin_button.h"
 #include "skin/status_display.h"
+#include "ui/save_job.h"
+#include "ui/save_recording.h"
 
 namespace vt {
 
@@ -31,11 +33,15 @@ class CAviFile;
 struct RecorderServices {
   // Runs the exit question over the given screen area; true for OK.
   std::function<bool(gfx::Rect owner_area)> confirm_exit;
-  // The desktop's save dialog; none when cancelled.
-  std::function<std::optional<std::string>()> choose_save_file;
-  // Whether an existing file that the save dialog did not ask about (it got its ".wav" after
+  // The desktop's save dialog, offering SaveTypes(); none when cancelled.
+  std::function<std::optional<SaveChoice>()> choose_save_file;
+  // Whether an existing file that the save dialog did not ask about (it got its extension after
   // the dialog) may be replaced.
   std::function<bool(const std::string& file)> confirm_replace;
+  // Whether closing may stop the save still running (the question in full).
+  std::function<bool(const std::string& question)> confirm_stop_saving;
+  // A short word that a command has to wait (not an error).
+  std::function<void(const std::string& text)> show_notice;
   std::function<void(const std::string& page)> open_help;
   std::function<void(const std::string& text)> show_error;
   // Makes the sound server's recording mixer; none: the source list stays empty.
@@ -99,6 +105,9 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   // A format radio was chosen: sets the one value it stands for.
   void OnFormatRadio(CRadioButton& radio);
 
+  // The save running in the background (a compressed type), if any.
+  const SaveJob* RunningSave() const { return save_job_.get(); }
+
   // Where the display reads the player's position while something plays.
   std::shared_ptr<const PlayerPosition> PlaybackPosition() const { return SharedPosition(); }
 
@@ -146,6 +155,10 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   std::string ChosenInputName() const;
   // For Play and Save: readable, and says why not when something else stands in its place.
   bool WorkingFileUsable();
+  // While a save runs, Record, Play and Save wait for it: true (and a notice) then.
+  bool RefusedWhileSaving();
+  // The running save ended (a posted event from its thread).
+  void OnSaveFinished(std::optional<std::string> message);
   // Playback (recorder_playback.cpp).
   void StartPlayback();
   void StopPlayback();
@@ -168,6 +181,9 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   std::string recording_input_;
   CStatusDisplay* display_ = nullptr;
   std::array<std::string, 6> labels_;
+  // The running save's progress, which the display shows, and the save itself.
+  SaveJob::Progress save_progress_ = std::make_shared<std::atomic<int>>(-1);
+  std::unique_ptr<SaveJob> save_job_;
   // Lets events posted by other threads find out whether this window still exists.
   std::shared_ptr<char> alive_ = std::make_shared<char>();
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 #include <vector>
 
 #include "platform/sys/file.h"
@@ -13,6 +14,24 @@ std::string Replace1(const char* pattern, const std::string& file) {
   std::string text = pattern;
   text.replace(text.find("%1"), 2, file);
   return text;
+}
+
+constexpr SaveTypeEntry kSaveTypes[] = {
+    {SaveType::kWav, "Sound Files (*.wav)", "*.wav", ".wav", ""},
+    {SaveType::kFlac, "FLAC, lossless (*.flac)", "*.flac", ".flac", ""},
+    {SaveType::kOggOpus, "Ogg Opus (*.opus)", "*.opus", ".opus", ".ogg"},
+    {SaveType::kMp3, "MP3 (*.mp3)", "*.mp3", ".mp3", ""},
+};
+
+char Lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EndsWithCaseBlind(const std::string& name, std::string_view ending) {
+  return !ending.empty() && name.size() > ending.size() &&
+         std::equal(name.end() - static_cast<std::ptrdiff_t>(ending.size()), name.end(),
+                    ending.begin(), [](char a, char b) { return Lower(a) == b; }) &&
+         name[name.size() - ending.size() - 1] != '/';
 }
 
 }  // namespace
@@ -41,15 +60,19 @@ std::string FileErrorText(int error, const std::string& file) {
   }
 }
 
-std::string WithWavExtension(const std::string& chosen) {
-  const auto lower = [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  };
-  if (chosen.size() >= 4 && std::equal(chosen.end() - 4, chosen.end(), ".wav",
-                                       [&](char a, char b) { return lower(a) == b; })) {
-    return chosen;
+std::span<const SaveTypeEntry> SaveTypes() {
+  return kSaveTypes;
+}
+
+SaveTarget SaveTargetFor(const std::string& chosen, std::optional<SaveType> chosen_type) {
+  for (const SaveTypeEntry& entry : kSaveTypes) {
+    if (EndsWithCaseBlind(chosen, entry.extension) || EndsWithCaseBlind(chosen, entry.also))
+      return {chosen, entry.type};
   }
-  return chosen + ".wav";
+  const SaveType type = chosen_type.value_or(SaveType::kWav);
+  for (const SaveTypeEntry& entry : kSaveTypes)
+    if (entry.type == type) return {chosen + entry.extension, type};
+  return {chosen + ".wav", SaveType::kWav};
 }
 
 std::optional<std::string> CopyRecording(const std::string& working_file,

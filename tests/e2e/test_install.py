@@ -24,7 +24,7 @@ FILES = [
     *(f"share/icons/hicolor/{s}x{s}/apps/voxtape.png" for s in ICON_SIZES),
 ]
 # Packages the program needs at run time, and those it is better with (the save dialog, the help page).
-DEPENDS = ["libsdl2-2.0-0", "libsdl2-ttf-2.0-0", "libpulse0", "libfontconfig1", "libsndfile1", "libx11-6"]
+DEPENDS = ["libsdl2-2.0-0", "libsdl2-ttf-2.0-0", "libpulse0", "libfontconfig1", "libsndfile1", "libsamplerate0", "libx11-6"]
 RECOMMENDS = ["zenity | kdialog", "xdg-utils"]
 BUILD_TIMEOUT = 120
 

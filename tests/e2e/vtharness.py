@@ -3,6 +3,9 @@ take screenshots and read their pixels, and read the files it writes. Standard l
 
 from __future__ import annotations
 
+import array
+import ctypes
+import ctypes.util
 import os
 import re
 import shutil
@@ -803,3 +806,71 @@ def reset_source_volumes():
     """Every source of the private server back at its normal volume (a test may have moved one)."""
     for name, _ in sources():
         pactl("set-source-volume", name, "100%", check=False)
+
+
+# ---------------------------------------------------------------------------------------------------
+# Compressed sound files, read through libsndfile (the library the program writes them with)
+
+
+class _SfInfo(ctypes.Structure):
+    _fields_ = [("frames", ctypes.c_int64), ("samplerate", ctypes.c_int), ("channels", ctypes.c_int),
+                ("format", ctypes.c_int), ("sections", ctypes.c_int), ("seekable", ctypes.c_int)]
+
+
+_SF_READ = 0x10
+_SF_STR_SOFTWARE = 0x03
+_SF_STR_DATE = 0x06
+SF_FORMAT_FLAC = 0x170000
+SF_FORMAT_OGG = 0x200000
+SF_FORMAT_MPEG = 0x230000
+SF_FORMAT_WAV = 0x010000
+
+
+@dataclass
+class Sound:
+    rate: int
+    channels: int
+    format: int          # libsndfile's, major type and subtype
+    samples: array.array  # interleaved, 32-bit full scale
+    date: str
+    software: str
+
+    @property
+    def duration(self) -> float:
+        return len(self.samples) / self.channels / self.rate
+
+    def channel(self, index: int) -> list[int]:
+        return list(self.samples[index::self.channels])
+
+
+def _libsndfile():
+    lib = ctypes.CDLL(ctypes.util.find_library("sndfile") or "libsndfile.so.1")
+    lib.sf_open.restype = ctypes.c_void_p
+    lib.sf_open.argtypes = [ctypes.c_char_p, ctypes.c_int, ctypes.POINTER(_SfInfo)]
+    lib.sf_readf_int.restype = ctypes.c_int64
+    lib.sf_readf_int.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int64]
+    lib.sf_get_string.restype = ctypes.c_char_p
+    lib.sf_get_string.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    lib.sf_close.argtypes = [ctypes.c_void_p]
+    lib.sf_strerror.restype = ctypes.c_char_p
+    lib.sf_strerror.argtypes = [ctypes.c_void_p]
+    return lib
+
+
+def decode_sound(path: Path | str) -> Sound:
+    """Every sample of a WAV, FLAC, Ogg Opus or MP3 file, as libsndfile decodes it."""
+    lib = _libsndfile()
+    info = _SfInfo()
+    handle = lib.sf_open(str(path).encode(), _SF_READ, ctypes.byref(info))
+    if not handle:
+        raise HarnessError(f"{path}: {lib.sf_strerror(None).decode()}")
+    try:
+        tag = lambda kind: (lib.sf_get_string(handle, kind) or b"").decode(errors="replace")
+        samples = array.array("i")
+        piece = (ctypes.c_int * (8192 * info.channels))()
+        while (got := lib.sf_readf_int(handle, piece, 8192)) > 0:
+            samples.extend(piece[:got * info.channels])
+        return Sound(info.samplerate, info.channels, info.format, samples, tag(_SF_STR_DATE),
+                     tag(_SF_STR_SOFTWARE))
+    finally:
+        lib.sf_close(handle)

@@ -63,4 +63,13 @@ bool FileWritableOrAbsent(const std::string& path);
 // This user's number, for names of folders of the user's own in shared places.
 std::string UserIdText();
 
+// Creates a new, empty, hidden file in the folder of `target`, named after it; its path goes to
+// *created. For writing a file whole before it takes the target's name.
+std::error_code CreateUniqueFileBeside(const std::string& target, std::string* created);
+// Replaces `to` with `from` in one step.
+std::error_code RenameFile(const std::string& from, const std::string& to);
+void RemoveFile(const std::string& path);
+// When the file was last written, in local time as "2026-12-11T09:30:00"; empty when unknown.
+std::string ModificationTimeText(const std::string& path);
+
 }  // namespace vt::sys

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 #include "platform/sys/file.h"
 #include "platform/sys/sys.h"
@@ -137,6 +139,43 @@ bool FileWritableOrAbsent(const std::string& path) {
 
 std::string UserIdText() {
   return std::to_string(::getuid());
+}
+
+std::error_code CreateUniqueFileBeside(const std::string& target, std::string* created) {
+  const std::size_t slash = target.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  // Hidden, and named after the file it becomes, so a stray one is recognised.
+  for (unsigned attempt = 0;; ++attempt) {
+    const std::string candidate = folder + "." + name + "." + std::to_string(::getpid()) + "-" +
+                                  std::to_string(attempt) + ".part";
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      *created = candidate;
+      return {};
+    }
+    if (errno != EEXIST || attempt >= 100) return LastError();
+  }
+}
+
+std::error_code RenameFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return LastError();
+  return {};
+}
+
+void RemoveFile(const std::string& path) {
+  ::unlink(path.c_str());
+}
+
+std::string ModificationTimeText(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  struct tm local {};
+  if (!::localtime_r(&st.st_mtime, &local)) return {};
+  char text[32];
+  if (std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local) == 0) return {};
+  return text;
 }
 
 }  // namespace vt::sys

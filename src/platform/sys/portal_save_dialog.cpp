@@ -112,32 +112,42 @@ bool AppendVariant(DBusMessageIter* dict, const char* key, int type, const void*
          dbus_message_iter_close_container(dict, &entry);
 }
 
-// filters: a(sa(us)) holding the one filter "Sound Files (*.wav)" = glob "*.wav".
-bool AppendFilters(DBusMessageIter* dict) {
-  const char* key = "filters";
-  const char* name = "Sound Files (*.wav)";
-  const char* pattern = "*.wav";
+// One filter: (sa(us)), a name and its one glob.
+bool AppendFilter(DBusMessageIter* container, const SaveFileFilter& filter) {
+  const char* name = filter.name.c_str();
+  const char* pattern = filter.pattern.c_str();
   const dbus_uint32_t kGlob = 0;
-  DBusMessageIter entry, variant, filters, filter, rules, rule;
-  return dbus_message_iter_open_container(dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry) &&
-         dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key) &&
-         dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "a(sa(us))", &variant) &&
-         dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "(sa(us))", &filters) &&
-         dbus_message_iter_open_container(&filters, DBUS_TYPE_STRUCT, nullptr, &filter) &&
-         dbus_message_iter_append_basic(&filter, DBUS_TYPE_STRING, &name) &&
-         dbus_message_iter_open_container(&filter, DBUS_TYPE_ARRAY, "(us)", &rules) &&
+  DBusMessageIter entry, rules, rule;
+  return dbus_message_iter_open_container(container, DBUS_TYPE_STRUCT, nullptr, &entry) &&
+         dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &name) &&
+         dbus_message_iter_open_container(&entry, DBUS_TYPE_ARRAY, "(us)", &rules) &&
          dbus_message_iter_open_container(&rules, DBUS_TYPE_STRUCT, nullptr, &rule) &&
          dbus_message_iter_append_basic(&rule, DBUS_TYPE_UINT32, &kGlob) &&
          dbus_message_iter_append_basic(&rule, DBUS_TYPE_STRING, &pattern) &&
          dbus_message_iter_close_container(&rules, &rule) &&
-         dbus_message_iter_close_container(&filter, &rules) &&
-         dbus_message_iter_close_container(&filters, &filter) &&
-         dbus_message_iter_close_container(&variant, &filters) &&
+         dbus_message_iter_close_container(&entry, &rules) &&
+         dbus_message_iter_close_container(container, &entry);
+}
+
+// filters: a(sa(us)), the file types in the order given.
+bool AppendFilters(DBusMessageIter* dict, const std::vector<SaveFileFilter>& filters) {
+  const char* key = "filters";
+  DBusMessageIter entry, variant, list;
+  if (!dbus_message_iter_open_container(dict, DBUS_TYPE_DICT_ENTRY, nullptr, &entry) ||
+      !dbus_message_iter_append_basic(&entry, DBUS_TYPE_STRING, &key) ||
+      !dbus_message_iter_open_container(&entry, DBUS_TYPE_VARIANT, "a(sa(us))", &variant) ||
+      !dbus_message_iter_open_container(&variant, DBUS_TYPE_ARRAY, "(sa(us))", &list)) {
+    return false;
+  }
+  for (const SaveFileFilter& filter : filters)
+    if (!AppendFilter(&list, filter)) return false;
+  return dbus_message_iter_close_container(&variant, &list) &&
          dbus_message_iter_close_container(&entry, &variant) &&
          dbus_message_iter_close_container(dict, &entry);
 }
 
-Message SaveFileCall(const std::string& title, unsigned long parent_xid, const std::string& token) {
+Message SaveFileCall(const std::string& title, unsigned long parent_xid,
+                     const std::vector<SaveFileFilter>& filters, const std::string& token) {
   Message call(dbus_message_new_method_call(kPortalName, kPortalPath, kFileChooser, "SaveFile"));
   if (!call) return nullptr;
   // The portal's way to name the window the dialog belongs to: "x11:" and the id in hex.
@@ -154,39 +164,57 @@ Message SaveFileCall(const std::string& title, unsigned long parent_xid, const s
                   dbus_message_iter_open_container(&args, DBUS_TYPE_ARRAY, "{sv}", &options) &&
                   AppendVariant(&options, "handle_token", DBUS_TYPE_STRING, &token_text, "s") &&
                   AppendVariant(&options, "modal", DBUS_TYPE_BOOLEAN, &modal, "b") &&
-                  AppendFilters(&options) && dbus_message_iter_close_container(&args, &options);
+                  (filters.empty() || AppendFilters(&options, filters)) &&
+                  dbus_message_iter_close_container(&args, &options);
   if (!ok) return nullptr;
   return call;
 }
 
-// The first of the "uris" in a Response's results, or empty.
-std::string FirstUri(DBusMessageIter* results) {
-  if (dbus_message_iter_get_arg_type(results) != DBUS_TYPE_ARRAY) return {};
+// The first of the "uris" in a Response's results, and the name of the "current_filter": the file
+// type the user left chosen.
+struct ResponseResults {
+  std::string uri;
+  std::string filter_name;
+};
+
+ResponseResults ReadResults(DBusMessageIter* results) {
+  ResponseResults read;
+  if (dbus_message_iter_get_arg_type(results) != DBUS_TYPE_ARRAY) return read;
   DBusMessageIter entries;
   dbus_message_iter_recurse(results, &entries);
   for (; dbus_message_iter_get_arg_type(&entries) == DBUS_TYPE_DICT_ENTRY;
        dbus_message_iter_next(&entries)) {
-    DBusMessageIter entry, variant, uris;
+    DBusMessageIter entry, variant, inner;
     dbus_message_iter_recurse(&entries, &entry);
     if (dbus_message_iter_get_arg_type(&entry) != DBUS_TYPE_STRING) continue;
     const char* key = nullptr;
     dbus_message_iter_get_basic(&entry, &key);
-    if (std::string_view(key) != "uris" || !dbus_message_iter_next(&entry) ||
+    if (!dbus_message_iter_next(&entry) ||
         dbus_message_iter_get_arg_type(&entry) != DBUS_TYPE_VARIANT) {
       continue;
     }
     dbus_message_iter_recurse(&entry, &variant);
-    if (dbus_message_iter_get_arg_type(&variant) != DBUS_TYPE_ARRAY) return {};
-    dbus_message_iter_recurse(&variant, &uris);
-    if (dbus_message_iter_get_arg_type(&uris) != DBUS_TYPE_STRING) return {};
-    const char* uri = nullptr;
-    dbus_message_iter_get_basic(&uris, &uri);
-    return uri;
+    const std::string_view name = key;
+    if (name == "uris" && dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_ARRAY) {
+      dbus_message_iter_recurse(&variant, &inner);
+      if (dbus_message_iter_get_arg_type(&inner) != DBUS_TYPE_STRING) continue;
+      const char* uri = nullptr;
+      dbus_message_iter_get_basic(&inner, &uri);
+      read.uri = uri;
+    } else if (name == "current_filter" &&
+               dbus_message_iter_get_arg_type(&variant) == DBUS_TYPE_STRUCT) {
+      dbus_message_iter_recurse(&variant, &inner);
+      if (dbus_message_iter_get_arg_type(&inner) != DBUS_TYPE_STRING) continue;
+      const char* filter = nullptr;
+      dbus_message_iter_get_basic(&inner, &filter);
+      read.filter_name = filter;
+    }
   }
-  return {};
+  return read;
 }
 
-PortalResult ReadResponse(DBusMessage* response, std::string* path) {
+PortalResult ReadResponse(DBusMessage* response, const std::vector<SaveFileFilter>& filters,
+                          SaveFileChoice* choice) {
   DBusMessageIter args;
   if (!dbus_message_iter_init(response, &args) ||
       dbus_message_iter_get_arg_type(&args) != DBUS_TYPE_UINT32) {
@@ -197,9 +225,12 @@ PortalResult ReadResponse(DBusMessage* response, std::string* path) {
   // 1: the user cancelled; 2: the dialog was ended some other way. Either way the user saw it.
   if (code != 0) return PortalResult::kCancelled;
   if (!dbus_message_iter_next(&args)) return PortalResult::kNoPortal;
-  std::string chosen;
-  if (!FileUriToPath(FirstUri(&args), &chosen)) return PortalResult::kNoPortal;
-  *path = std::move(chosen);
+  const ResponseResults results = ReadResults(&args);
+  SaveFileChoice chosen;
+  if (!FileUriToPath(results.uri, &chosen.path)) return PortalResult::kNoPortal;
+  for (std::size_t i = 0; i < filters.size(); ++i)
+    if (filters[i].name == results.filter_name) chosen.filter = static_cast<int>(i);
+  *choice = std::move(chosen);
   return PortalResult::kChosen;
 }
 
@@ -218,7 +249,8 @@ bool PortalLeft(DBusMessage* message, const std::string& portal_owner) {
 }
 
 PortalResult WaitForResponse(DBusConnection* connection, const std::string& portal_owner,
-                             const std::vector<std::string>& handles, std::string* path) {
+                             const std::vector<std::string>& handles,
+                             const std::vector<SaveFileFilter>& filters, SaveFileChoice* choice) {
   for (;;) {
     Message message(dbus_connection_pop_message(connection));
     if (!message) {
@@ -239,13 +271,20 @@ PortalResult WaitForResponse(DBusConnection* connection, const std::string& port
     const char* object = dbus_message_get_path(m);
     if (dbus_message_is_signal(m, kRequest, "Response") && portal_owner == sender && object &&
         std::find(handles.begin(), handles.end(), object) != handles.end()) {
-      return ReadResponse(m, path);
+      return ReadResponse(m, filters, choice);
     }
   }
 }
 
-PortalResult Choose(const std::string& title, unsigned long parent_xid, std::string* path) {
+PortalResult Choose(const std::string& title, unsigned long parent_xid,
+                    const std::vector<SaveFileFilter>& filters, SaveFileChoice* choice) {
   if (!dbus_validate_utf8(title.c_str(), nullptr)) return PortalResult::kNoPortal;
+  for (const SaveFileFilter& filter : filters) {
+    if (!dbus_validate_utf8(filter.name.c_str(), nullptr) ||
+        !dbus_validate_utf8(filter.pattern.c_str(), nullptr)) {
+      return PortalResult::kNoPortal;
+    }
+  }
   Connection bus = ConnectToSessionBus();
   if (!bus) return PortalResult::kNoPortal;
   DBusConnection* connection = bus.get();
@@ -268,7 +307,7 @@ PortalResult Choose(const std::string& title, unsigned long parent_xid, std::str
   std::vector<std::string> handles{ExpectedHandle(unique_name, token)};
   if (!AddMatch(connection, ResponseRule(handles.front()))) return PortalResult::kNoPortal;
 
-  Message call = SaveFileCall(title, parent_xid, token);
+  Message call = SaveFileCall(title, parent_xid, filters, token);
   if (!call) return PortalResult::kNoPortal;
   // An error here (no file chooser behind the portal, the portal gone) leaves other dialogs.
   Message reply(dbus_connection_send_with_reply_and_block(connection, call.get(), kCallTimeoutMs,
@@ -286,7 +325,7 @@ PortalResult Choose(const std::string& title, unsigned long parent_xid, std::str
     handles.emplace_back(handle);
     if (!AddMatch(connection, ResponseRule(handles.back()))) return PortalResult::kNoPortal;
   }
-  return WaitForResponse(connection, portal_owner, handles, path);
+  return WaitForResponse(connection, portal_owner, handles, filters, choice);
 }
 
 int HexValue(char c) {
@@ -334,9 +373,10 @@ bool FileUriToPath(const std::string& uri, std::string* path) {
 }
 
 PortalResult ChooseSaveFileWithPortal(const std::string& title, unsigned long parent_window,
-                                      std::string* path) {
+                                      const std::vector<SaveFileFilter>& filters,
+                                      SaveFileChoice* choice) {
   try {
-    return Choose(title, parent_window, path);
+    return Choose(title, parent_window, filters, choice);
   } catch (...) {
     return PortalResult::kNoPortal;
   }

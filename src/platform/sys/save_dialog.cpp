@@ -14,23 +14,26 @@ std::string FirstLine(std::string text) {
 
 }  // namespace
 
-std::optional<std::string> ChooseSaveFile(const std::string& title, unsigned long parent_window) {
-  std::string chosen;
-  switch (ChooseSaveFileWithPortal(title, parent_window, &chosen)) {
+std::optional<SaveFileChoice> ChooseSaveFile(const std::string& title, unsigned long parent_window,
+                                             const std::vector<SaveFileFilter>& filters) {
+  SaveFileChoice choice;
+  switch (ChooseSaveFileWithPortal(title, parent_window, filters, &choice)) {
     case PortalResult::kChosen:
-      return chosen;
+      return choice;
     case PortalResult::kCancelled:
       // The user has seen a dialog and closed it: no second one.
       return std::nullopt;
     case PortalResult::kNoPortal:
       break;
   }
+  // Neither zenity nor kdialog tells which type was left chosen: the typed name decides.
+  std::string chosen;
   bool accepted = false;
   if (ProgramOnPath("zenity")) {
-    std::vector<std::string> command{
-        "zenity",           "--file-selection",
-        "--save",           "--confirm-overwrite",
-        "--title=" + title, "--file-filter=Sound Files (*.wav) | *.wav"};
+    std::vector<std::string> command{"zenity", "--file-selection", "--save", "--confirm-overwrite",
+                                     "--title=" + title};
+    for (const SaveFileFilter& filter : filters)
+      command.push_back("--file-filter=" + filter.name + " | " + filter.pattern);
     // Kept above the recorder and given the keyboard when the recorder is clicked.
     if (parent_window != 0) {
       command.push_back("--modal");
@@ -39,18 +42,22 @@ std::optional<std::string> ChooseSaveFile(const std::string& title, unsigned lon
     accepted = RunAndCapture(command, &chosen);
   } else if (ProgramOnPath("kdialog")) {
     const char* home = std::getenv("HOME");
+    std::string kde_filters;
+    for (const SaveFileFilter& filter : filters) {
+      if (!kde_filters.empty()) kde_filters += '\n';
+      kde_filters += filter.pattern + "|" + filter.name;
+    }
     std::vector<std::string> command{"kdialog", "--title", title};
     if (parent_window != 0) {
       command.push_back("--attach");
       command.push_back(std::to_string(parent_window));
     }
-    command.insert(command.end(),
-                   {"--getsavefilename", home ? home : ".", "*.wav|Sound Files (*.wav)"});
+    command.insert(command.end(), {"--getsavefilename", home ? home : ".", kde_filters});
     accepted = RunAndCapture(command, &chosen);
   }
   chosen = FirstLine(chosen);
   if (!accepted || chosen.empty()) return std::nullopt;
-  return chosen;
+  return SaveFileChoice{chosen, -1};
 }
 
 }  // namespace vt::sys

@@ -66,9 +66,21 @@ bool PathExists(const std::string& path);
 // Looked up without opening it, so it cannot block.
 bool IsSpecialFile(const std::string& path);
 
-// The desktop's save-file dialog for sound files, with overwrite confirmation: the portal's
-// when one runs, else zenity, else kdialog. None when cancelled or when no dialog is available.
-// parent_window: the X window id the dialog belongs to (kept above it), 0 for none.
-std::optional<std::string> ChooseSaveFile(const std::string& title, unsigned long parent_window);
+// A file type the save dialog offers: "Sound Files (*.wav)" with the pattern "*.wav".
+struct SaveFileFilter {
+  std::string name;
+  std::string pattern;
+};
+struct SaveFileChoice {
+  std::string path;
+  int filter = -1;  // the type the user left chosen; -1 when the dialog does not tell
+};
+
+// The desktop's save-file dialog with the given file types (the first one chosen at the start) and
+// overwrite confirmation: the portal's when one runs, else zenity, else kdialog. None when
+// cancelled or when no dialog is available. parent_window: the X window id the dialog belongs to
+// (kept above it), 0 for none.
+std::optional<SaveFileChoice> ChooseSaveFile(const std::string& title, unsigned long parent_window,
+                                             const std::vector<SaveFileFilter>& filters);
 
 }  // namespace vt::sys

@@ -941,6 +941,8 @@ bool AskQuestion(const std::string& title, const std::string& text, const std::s
   box.numbuttons = 2;
   box.buttons = buttons;
   if (Window* owner = InnermostModal()) box.window = SDL_GetWindowFromID(owner->NativeId());
+  std::fprintf(stderr, "%s: %s [%s / %s]\n", title.c_str(), text.c_str(), accept.c_str(),
+               decline.c_str());
   int pressed = 0;
   if (SDL_ShowMessageBox(&box, &pressed) != 0) return false;
   return pressed == 1;

@@ -309,7 +309,7 @@ enum class MessageIcon { kWarning, kError };
 void ShowMessageBox(const std::string& title, const std::string& text, MessageIcon icon);
 
 // A question with two buttons, owned like a message box: true for `accept` (Enter), false for
-// `decline` (Escape, or no display to ask on).
+// `decline` (Escape, or no display to ask on). The question also goes to standard error.
 bool AskQuestion(const std::string& title, const std::string& text, const std::string& accept,
                  const std::string& decline);
 

@@ -4,7 +4,8 @@
 usage: fake_portal.py MODE RECORD_FILE
 
 MODE says how SaveFile answers:
-  choose             Response 0 with a file URI, sent on the request object before the reply
+  choose             Response 0 with a file URI and the second of the offered filters as the one
+                     left chosen, sent on the request object before the reply
   cancel             Response 1, likewise
   other-handle       replies with a request object of its own choosing and answers there later
   no-chooser         fails the call as an unknown method
@@ -45,9 +46,12 @@ class Portal(dbus.service.Object):
     def __init__(self, bus, mode, record, loop):
         super().__init__(bus, PATH)
         self.bus, self.mode, self.record, self.loop = bus, mode, record, loop
+        self.filters = []
 
     def respond(self, handle, code):
         results = {"uris": dbus.Array([CHOSEN_URI], signature="s")} if code == 0 else {}
+        if code == 0 and self.mode == "choose" and len(self.filters) > 1:
+            results["current_filter"] = self.filters[1]
         signal = dbus.lowlevel.SignalMessage(handle, "org.freedesktop.portal.Request", "Response")
         signal.append(dbus.UInt32(code), dbus.Dictionary(results, signature="sv"))
         self.bus.send_message(signal)
@@ -60,6 +64,7 @@ class Portal(dbus.service.Object):
                          async_callbacks=("reply", "fail"))
     def SaveFile(self, parent_window, title, options, sender, reply, fail):
         filters = options.get("filters")
+        self.filters = list(filters or [])
         modal = options.get("modal")
         with open(self.record, "w") as out:
             out.write(f"parent_window={parent_window}\n")

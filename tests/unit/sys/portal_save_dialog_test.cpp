@@ -30,6 +30,8 @@ using namespace std::chrono_literals;
 constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kTitle[] = "Save Sound As";
 constexpr unsigned long kParent = 0x5a0000c;
+const std::vector<SaveFileFilter> kFilters{{"Sound Files (*.wav)", "*.wav"},
+                                           {"FLAC, lossless (*.flac)", "*.flac"}};
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path);
@@ -113,9 +115,10 @@ class PortalTest : public ::testing::Test {
   }
 
   // Asks the portal, failing rather than hanging when no answer comes.
-  PortalResult Choose(std::string* path) {
-    auto pending = std::async(std::launch::async,
-                              [path] { return ChooseSaveFileWithPortal(kTitle, kParent, path); });
+  PortalResult Choose(SaveFileChoice* choice) {
+    auto pending = std::async(std::launch::async, [choice] {
+      return ChooseSaveFileWithPortal(kTitle, kParent, kFilters, choice);
+    });
     if (pending.wait_for(10s) != std::future_status::ready) {
       ADD_FAILURE() << "no answer within 10 s";
       // Taking the bus away is what ends the wait.
@@ -131,38 +134,41 @@ class PortalTest : public ::testing::Test {
   std::optional<ScopedEnv> bus_env_;
 };
 
-TEST_F(PortalTest, ChosenFileComesBackAsAPathAndTheCallAsksForSoundFiles) {
-  // "other-handle": an older portal that picks its own request object and answers later.
+TEST_F(PortalTest, ChosenFileAndTypeComeBackAndTheCallOffersTheTypes) {
+  // "other-handle": an older portal that picks its own request object, answers later and does not
+  // tell the type.
   for (const std::string mode : {"choose", "other-handle"}) {
     SCOPED_TRACE(mode);
     StartPortal(mode);
-    std::string path;
-    EXPECT_EQ(Choose(&path), PortalResult::kChosen);
-    EXPECT_EQ(path, "/tmp/x y/take.wav");
+    SaveFileChoice choice;
+    EXPECT_EQ(Choose(&choice), PortalResult::kChosen);
+    EXPECT_EQ(choice.path, "/tmp/x y/take.wav");
+    EXPECT_EQ(choice.filter, mode == "choose" ? 1 : -1);
     EXPECT_EQ(ReadFile(Record()),
               "parent_window=x11:5a0000c\n"
               "title=Save Sound As\n"
               "options=filters,handle_token,modal\n"
               "modal=Boolean:True\n"
-              "filters=(sa(us)):[('Sound Files (*.wav)', [(0, '*.wav')])]\n");
+              "filters=(sa(us)):[('Sound Files (*.wav)', [(0, '*.wav')]), "
+              "('FLAC, lossless (*.flac)', [(0, '*.flac')])]\n");
     StopPortal();
   }
 }
 
 TEST_F(PortalTest, CancelledDialogIsFinal) {
   StartPortal("cancel");
-  std::string path = "unchanged";
-  EXPECT_EQ(Choose(&path), PortalResult::kCancelled);
-  EXPECT_EQ(path, "unchanged");
+  SaveFileChoice choice{"unchanged", 7};
+  EXPECT_EQ(Choose(&choice), PortalResult::kCancelled);
+  EXPECT_EQ(choice.path, "unchanged");
 }
 
 TEST_F(PortalTest, PortalThatCannotAnswerLeavesItToOtherDialogs) {
   for (const std::string mode : {"", "no-chooser", "exit-before-reply", "exit-after-reply"}) {
     SCOPED_TRACE("portal: " + mode);
     if (!mode.empty()) StartPortal(mode);
-    std::string path = "unchanged";
-    EXPECT_EQ(Choose(&path), PortalResult::kNoPortal);
-    EXPECT_EQ(path, "unchanged");
+    SaveFileChoice choice{"unchanged", 7};
+    EXPECT_EQ(Choose(&choice), PortalResult::kNoPortal);
+    EXPECT_EQ(choice.path, "unchanged");
     StopPortal();
   }
 }
@@ -176,16 +182,24 @@ TEST_F(PortalTest, SaveDialogUsesThePortalFirstAndOnlyFallsBackWithoutOne) {
   fs::permissions(bin / "zenity", fs::perms::owner_all);
   ScopedEnv path_env("PATH", (bin.string() + ":/usr/bin:/bin").c_str());
 
-  EXPECT_EQ(ChooseSaveFile(kTitle, kParent), std::optional<std::string>("/from/zenity.wav"));
-  // Attached to the recorder window, so it stays above it.
-  EXPECT_NE(ReadFile(dir_ / "zenity-ran").find("--modal --attach=94371852"), std::string::npos);
+  const auto chosen_path = [](const std::optional<SaveFileChoice>& choice) {
+    return choice ? std::optional(choice->path) : std::nullopt;
+  };
+  EXPECT_EQ(chosen_path(ChooseSaveFile(kTitle, kParent, kFilters)), "/from/zenity.wav");
+  // Attached to the recorder window, so it stays above it, and offering every type.
+  const std::string zenity_args = ReadFile(dir_ / "zenity-ran");
+  EXPECT_NE(zenity_args.find("--modal --attach=94371852"), std::string::npos);
+  EXPECT_NE(zenity_args.find("--file-filter=Sound Files (*.wav) | *.wav "
+                             "--file-filter=FLAC, lossless (*.flac) | *.flac"),
+            std::string::npos)
+      << zenity_args;
   fs::remove(dir_ / "zenity-ran");
 
   StartPortal("choose");
-  EXPECT_EQ(ChooseSaveFile(kTitle, kParent), std::optional<std::string>("/tmp/x y/take.wav"));
+  EXPECT_EQ(chosen_path(ChooseSaveFile(kTitle, kParent, kFilters)), "/tmp/x y/take.wav");
   StopPortal();
   StartPortal("cancel");
-  EXPECT_EQ(ChooseSaveFile(kTitle, kParent), std::nullopt);
+  EXPECT_EQ(chosen_path(ChooseSaveFile(kTitle, kParent, kFilters)), std::nullopt);
   EXPECT_FALSE(fs::exists(dir_ / "zenity-ran"));
 }
 
@@ -197,8 +211,8 @@ TEST(PortalWithoutBus, NoSessionBusMeansNoPortal) {
        {static_cast<const char*>(nullptr), "disabled:", "unix:path=/nonexistent/bus"}) {
     SCOPED_TRACE(address ? address : "(unset)");
     ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", address);
-    std::string path;
-    EXPECT_EQ(ChooseSaveFileWithPortal(kTitle, 0, &path), PortalResult::kNoPortal);
+    SaveFileChoice choice;
+    EXPECT_EQ(ChooseSaveFileWithPortal(kTitle, 0, kFilters, &choice), PortalResult::kNoPortal);
   }
   fs::remove_all(dir_template);
 }

@@ -48,10 +48,16 @@ class RecorderFixture : public ::testing::Test {
       ++confirmations_;
       return confirm_answer_;
     };
-    services.choose_save_file = [this]() -> std::optional<std::string> {
+    services.choose_save_file = [this]() -> std::optional<SaveChoice> {
       ++save_dialogs_;
-      return save_choice_;
+      if (!save_choice_) return std::nullopt;
+      return SaveChoice{*save_choice_, save_type_choice_};
     };
+    services.confirm_stop_saving = [this](const std::string& question) {
+      stop_saving_questions_.push_back(question);
+      return stop_saving_answer_;
+    };
+    services.show_notice = [this](const std::string& text) { notices_.push_back(text); };
     services.confirm_replace = [this](const std::string& file) {
       replace_questions_.push_back(file);
       return replace_answer_;
@@ -102,7 +108,11 @@ class RecorderFixture : public ::testing::Test {
   bool confirm_answer_ = true;
   int confirmations_ = 0;
   std::optional<std::string> save_choice_;
+  std::optional<SaveType> save_type_choice_;  // the type the dialog says was left chosen
   int save_dialogs_ = 0;
+  std::vector<std::string> stop_saving_questions_;
+  bool stop_saving_answer_ = false;
+  std::vector<std::string> notices_;
   std::vector<std::string> replace_questions_;  // files the window asked to replace
   bool replace_answer_ = false;
   std::vector<std::string> help_pages_;

@@ -11,13 +11,33 @@
 namespace vt {
 namespace {
 
-TEST(SaveRecording, WavExtensionIsAddedOnceInAnyCase) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"/a/take", "/a/take.wav"},           {"/a/take.wav", "/a/take.wav"},
-      {"/a/Loud.WAV", "/a/Loud.WAV"},       {"/a/take.Wav", "/a/take.Wav"},
-      {"/a/take.wave", "/a/take.wave.wav"}, {"wav", "wav.wav"},
+TEST(SaveRecording, TypedExtensionDecidesTheTypeElseTheChosenFilterAddsItsOwn) {
+  constexpr std::optional<SaveType> kNoneSaid;
+  const struct {
+    const char* chosen;
+    std::optional<SaveType> filter;
+    const char* path;
+    SaveType type;
+  } cases[] = {
+      {"/a/take", kNoneSaid, "/a/take.wav", SaveType::kWav},
+      {"/a/take.wav", kNoneSaid, "/a/take.wav", SaveType::kWav},
+      {"/a/Loud.WAV", kNoneSaid, "/a/Loud.WAV", SaveType::kWav},
+      {"/a/take.wave", kNoneSaid, "/a/take.wave.wav", SaveType::kWav},
+      {"wav", kNoneSaid, "wav.wav", SaveType::kWav},
+      {"/a/flac/.flac", kNoneSaid, "/a/flac/.flac.wav", SaveType::kWav},
+      {"/a/take.FLAC", kNoneSaid, "/a/take.FLAC", SaveType::kFlac},
+      {"/a/take.Opus", SaveType::kMp3, "/a/take.Opus", SaveType::kOggOpus},
+      {"/a/take.ogg", kNoneSaid, "/a/take.ogg", SaveType::kOggOpus},
+      {"/a/take.mp3", SaveType::kFlac, "/a/take.mp3", SaveType::kMp3},
+      {"/a/take", SaveType::kFlac, "/a/take.flac", SaveType::kFlac},
+      {"/a/take", SaveType::kOggOpus, "/a/take.opus", SaveType::kOggOpus},
+      {"/a/take.2026", SaveType::kMp3, "/a/take.2026.mp3", SaveType::kMp3},
   };
-  for (const auto& [chosen, expected] : cases) EXPECT_EQ(WithWavExtension(chosen), expected);
+  for (const auto& c : cases) {
+    const SaveTarget target = SaveTargetFor(c.chosen, c.filter);
+    EXPECT_EQ(target.path, c.path) << c.chosen;
+    EXPECT_EQ(target.type, c.type) << c.chosen;
+  }
 }
 
 class SaveErrors : public ::testing::Test {

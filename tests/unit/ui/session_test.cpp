@@ -1,7 +1,10 @@
 // The recording session as the buttons and keys drive it: flags, button texts, the working file.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/recorder_app.h"
 #include "recorder_fixture.h"
@@ -182,6 +185,49 @@ TEST_F(Session_, SaveAsksBeforeReplacingAFileTheDialogDidNotSee) {
     EXPECT_EQ(ReadAll(keep), c.replaced ? take : "an older take");
   }
   EXPECT_TRUE(errors_.empty());
+}
+
+TEST_F(Session_, ACompressedSaveRunsInTheBackgroundAndLandsWholeOrNotAtAll) {
+  window_->OnRecordStop();
+  Feed(0.5);
+  window_->OnRecordStop();
+  const auto save_and_wait = [&](const std::string& typed, SaveType type) {
+    save_choice_ = typed;
+    save_type_choice_ = type;
+    window_->OnSaveRecording();
+    for (int i = 0; i < 1000 && window_->RunningSave(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      win::RunPendingWork();
+    }
+    ASSERT_EQ(window_->RunningSave(), nullptr) << "the save did not end";
+  };
+  const auto names_in = [](const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+
+  // The type the dialog says was chosen gives the extension.
+  save_and_wait((folder_ / "take").string(), SaveType::kFlac);
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(ReadAll((folder_ / "take.flac").string()).substr(0, 4), "fLaC");
+  window_->Display().RefreshValues();
+  EXPECT_EQ(window_->Display().Values().save_percent, -1);
+
+  // Failures name the chosen file and leave nothing behind: a folder that is not there, and a
+  // folder in the way of the finished file (found only when it takes its name).
+  const std::string gone = (folder_ / "gone" / "take.mp3").string();
+  const std::string in_the_way = (folder_ / "box.opus").string();
+  std::filesystem::create_directory(in_the_way);
+  save_and_wait(gone, SaveType::kWav);
+  save_and_wait(in_the_way, SaveType::kWav);
+  EXPECT_EQ(errors_, (std::vector<std::string>{gone + " contains an invalid path.",
+                                               "Access to " + in_the_way + " was denied."}));
+  EXPECT_EQ(names_in(folder_), (std::vector<std::string>{"box.opus", "sounds", "take.flac"}));
+  EXPECT_TRUE(std::filesystem::is_empty(in_the_way));
+  EXPECT_TRUE(notices_.empty());
 }
 
 TEST_F(Session_, SomethingElseInPlaceOfTheWorkingFileIsRefusedAtOnce) {
