@@ -4,7 +4,12 @@ and closing always ends cleanly."""
 
 from __future__ import annotations
 
+import os
+import signal
 import subprocess
+from pathlib import Path
+
+import pytest
 
 import vtharness as vt
 from test_recording import SAVE, SAVE_DIALOG, record, working_file
@@ -150,3 +155,43 @@ def test_the_thumb_shows_the_focus_only_while_the_window_has_the_keyboard(voxtap
     vt.press_keys("Escape", wid=question)
     vt.wait_until(lambda: band(voxtape.screenshot(), RECORD_VOLUME) == BAND_ACTIVE, timeout=3,
                   what="the focused thumb once the window has the keyboard again")
+
+
+@pytest.fixture
+def bare_display(monkeypatch, tmp_path):
+    """A display of its own with no window manager, so no client list (as under weston's XWayland),
+    made the one every helper of the test talks to. Gives its name."""
+    number = next(n for n in range(140, 200) if not Path(f"/tmp/.X11-unix/X{n}").exists())
+    server = subprocess.Popen(["Xvfb", f":{number}", "-noreset", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+                              stdout=subprocess.DEVNULL, stderr=open(tmp_path / "xvfb.log", "w"))
+    try:
+        monkeypatch.setenv("DISPLAY", f":{number}")
+        vt.wait_until(lambda: subprocess.run(["xdpyinfo"], capture_output=True).returncode == 0, timeout=10,
+                      what="the bare display to answer")
+        yield f":{number}"
+    finally:
+        server.terminate()
+        server.wait(timeout=10)
+
+
+def test_the_save_dialog_runs_on_the_window_s_display_and_belongs_to_it_without_a_client_list(
+        bare_display, launch, tmp_path):
+    root_list = vt.run("xprop", "-root", "_NET_CLIENT_LIST", check=False).decode()
+    assert "=" not in root_list, root_list
+    program = launch(env={"DISPLAY": bare_display, "WAYLAND_DISPLAY": "wayland-elsewhere"})
+    program.wait_window()
+    working = working_file(program)
+    working.parent.mkdir(exist_ok=True)
+    vt.run("sox", "-n", "-r", "8000", "-c", "1", "-b", "16", working, "synth", "0.5", "sine", "440")
+    program.click(*SAVE)
+    dialog = vt.wait_until(lambda: vt.find_windows(SAVE_DIALOG), what="the save dialog")[0]
+    # A Wayland session would have GTK open it where the recorder cannot own it: it is told X11.
+    helper = vt.window_pid(dialog)
+    environment = Path(f"/proc/{helper}/environ").read_bytes().split(b"\0")
+    assert b"GDK_BACKEND=x11" in environment
+    vt.wait_until(lambda: vt.transient_for(dialog) == program.wid, timeout=2,
+                  what="the save dialog to belong to the recorder window")
+    # No window manager gives it the keyboard here: it is ended as a desktop's logout would.
+    os.kill(helper, signal.SIGTERM)
+    vt.wait_until(lambda: not vt.find_windows(SAVE_DIALOG), timeout=5, what="the save dialog to close")
+    assert program.running

@@ -39,7 +39,9 @@ std::optional<SaveFileChoice> ChooseSaveFile(const std::string& title, unsigned 
       command.push_back("--modal");
       command.push_back("--attach=" + std::to_string(parent_window));
     }
-    accepted = RunAndCapture(command, &chosen);
+    // On the recorder's own X display even in a Wayland session, where GTK would otherwise open
+    // it as a Wayland window that the recorder (on XWayland) can neither own nor raise.
+    accepted = RunAndCapture(command, &chosen, {"GDK_BACKEND=x11"});
   } else if (ProgramOnPath("kdialog")) {
     const char* home = std::getenv("HOME");
     std::string kde_filters;
@@ -53,7 +55,7 @@ std::optional<SaveFileChoice> ChooseSaveFile(const std::string& title, unsigned 
       command.push_back(std::to_string(parent_window));
     }
     command.insert(command.end(), {"--getsavefilename", home ? home : ".", kde_filters});
-    accepted = RunAndCapture(command, &chosen);
+    accepted = RunAndCapture(command, &chosen, {"QT_QPA_PLATFORM=xcb"});
   }
   chosen = FirstLine(chosen);
   if (!accepted || chosen.empty()) return std::nullopt;

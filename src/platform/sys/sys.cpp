@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -132,6 +133,22 @@ std::vector<char*> ArgvPointers(const std::vector<std::string>& argv) {
   return pointers;
 }
 
+// The process's environment with `overrides` ("NAME=value") put in place of their names' entries.
+std::vector<std::string> EnvironmentWith(const std::vector<std::string>& overrides) {
+  std::vector<std::string> entries(overrides);
+  for (char** e = environ; e && *e; ++e) {
+    const std::string_view entry = *e;
+    const std::string_view name = entry.substr(0, entry.find('='));
+    const bool replaced =
+        std::any_of(overrides.begin(), overrides.end(), [&](const std::string& o) {
+          return o.size() > name.size() && o.compare(0, name.size(), name) == 0 &&
+                 o[name.size()] == '=';
+        });
+    if (!replaced) entries.emplace_back(entry);
+  }
+  return entries;
+}
+
 }  // namespace
 
 bool StartDetached(const std::vector<std::string>& argv) {
@@ -160,7 +177,8 @@ bool StartDetached(const std::vector<std::string>& argv) {
   return true;
 }
 
-bool RunAndCapture(const std::vector<std::string>& argv, std::string* output) {
+bool RunAndCapture(const std::vector<std::string>& argv, std::string* output,
+                   const std::vector<std::string>& environment_overrides) {
   if (argv.empty()) return false;
   int pipe_fds[2];
   if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return false;
@@ -169,8 +187,11 @@ bool RunAndCapture(const std::vector<std::string>& argv, std::string* output) {
   posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], STDOUT_FILENO);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   auto pointers = ArgvPointers(argv);
+  const std::vector<std::string> environment = EnvironmentWith(environment_overrides);
+  auto environment_pointers = ArgvPointers(environment);
   pid_t pid = 0;
-  const int rc = posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+  const int rc = posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(),
+                              environment_pointers.data());
   posix_spawn_file_actions_destroy(&actions);
   ::close(pipe_fds[1]);
   if (rc != 0) {

@@ -46,8 +46,10 @@ class InstanceLock {
 // Starts a program without waiting for it (its output goes nowhere); false when it cannot start.
 bool StartDetached(const std::vector<std::string>& argv);
 // Runs a program, waits for it and gives its standard output; false when it could not run or
-// ended with a non-zero status.
-bool RunAndCapture(const std::vector<std::string>& argv, std::string* output);
+// ended with a non-zero status. `environment_overrides` ("NAME=value") replace those variables
+// of this process's environment for the program.
+bool RunAndCapture(const std::vector<std::string>& argv, std::string* output,
+                   const std::vector<std::string>& environment_overrides = {});
 bool ProgramOnPath(const std::string& name);
 
 }  // namespace vt::sys

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/window/window.h"
 
@@ -140,28 +141,58 @@ int DragThreshold() {
   return 8;
 }
 
-void AdoptChildProcessWindows(SDL_Window* owner) {
-  const X11Window o = X11Of(owner);
-  if (!o.display) return;
-  Display* display = o.display;
+namespace {
+
+// The top-level windows: the window manager's client list, or where there is none (weston's
+// XWayland manager keeps none) the root's children and theirs (a manager's frames hold the
+// clients one level down).
+std::vector<::Window> TopLevelWindows(Display* display) {
+  std::vector<::Window> windows;
   const Atom client_list = XInternAtom(display, "_NET_CLIENT_LIST", False);
-  const Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
   Atom type = None;
   int format = 0;
   unsigned long count = 0;
   unsigned long after = 0;
   unsigned char* data = nullptr;
   if (XGetWindowProperty(display, DefaultRootWindow(display), client_list, 0, 4096, False,
-                         XA_WINDOW, &type, &format, &count, &after, &data) != Success ||
-      !data) {
-    return;
+                         XA_WINDOW, &type, &format, &count, &after, &data) == Success &&
+      data && count > 0) {
+    const auto* clients = reinterpret_cast<const unsigned long*>(data);
+    windows.assign(clients, clients + count);
   }
+  if (data) XFree(data);
+  if (!windows.empty()) return windows;
+
+  const auto children_of = [display](::Window parent) {
+    std::vector<::Window> found;
+    ::Window root = None;
+    ::Window up = None;
+    ::Window* list = nullptr;
+    unsigned int n = 0;
+    if (XQueryTree(display, parent, &root, &up, &list, &n) && list) found.assign(list, list + n);
+    if (list) XFree(list);
+    return found;
+  };
+  for (const ::Window top : children_of(DefaultRootWindow(display))) {
+    windows.push_back(top);
+    for (const ::Window inner : children_of(top)) windows.push_back(inner);
+  }
+  return windows;
+}
+
+}  // namespace
+
+void AdoptChildProcessWindows(SDL_Window* owner) {
+  const X11Window o = X11Of(owner);
+  if (!o.display) return;
+  Display* display = o.display;
   const std::set<unsigned long> children = ChildProcessIds();
-  const auto* clients = reinterpret_cast<const unsigned long*>(data);
+  if (children.empty()) return;
+  const Atom pid_atom = XInternAtom(display, "_NET_WM_PID", False);
   // A window may go away between the list and the look at it: such errors are expected here.
   XErrorHandler previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
-  for (unsigned long i = 0; i < count && !children.empty(); ++i) {
-    const ::Window client = clients[i];
+  for (const ::Window client : TopLevelWindows(display)) {
+    if (client == o.window) continue;
     unsigned char* pid_data = nullptr;
     Atom pid_type = None;
     int pid_format = 0;
@@ -179,7 +210,6 @@ void AdoptChildProcessWindows(SDL_Window* owner) {
   }
   XSync(display, False);
   XSetErrorHandler(previous);
-  XFree(data);
 }
 
 void MakeTransientFor(SDL_Window* window, unsigned long owner) {
