@@ -106,7 +106,8 @@ def test_a_long_save_runs_while_the_window_answers_and_shows_its_progress(voxtap
         if len(percents) == 3 and not refusals:
             # Record waits for the save: a notice, at once, and nothing recorded.
             sent = press(voxtape, "F5")
-            box = vt.wait_until(lambda: message_boxes(voxtape), timeout=5, what="a notice on Record")[0]
+            box = vt.wait_until(lambda: message_boxes(voxtape), timeout=5, interval=0.01,
+                                what="a notice on Record")[0]
             refusals.append(time.monotonic() - sent)
             notice = "Voxtape is still saving lecture.mp3 ("
             vt.wait_until(lambda: notice in voxtape.output(), timeout=5, what=f"{notice!r}")

@@ -276,7 +276,7 @@ std::optional<EncodeFailure> EncodeSoundFile(const std::string& source, const st
     sf_command(writer.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
     if (out.samplerate != in.samplerate) {
       int error = 0;
-      resampler.reset(src_new(SRC_SINC_MEDIUM_QUALITY, out.channels, &error));
+      resampler.reset(src_new(SRC_SINC_FASTEST, out.channels, &error));
       if (!resampler) return SourceFailure(ENOMEM);
     }
   } else if (type == EncodedType::kMp3) {
