@@ -135,9 +135,9 @@ RecorderServices RecorderServices::Desktop() {
     return choice;
   };
   services.confirm_replace = [](const std::string& file) {
-    const std::size_t slash = file.find_last_of('/');
-    const std::string name = slash == std::string::npos ? file : file.substr(slash + 1);
-    const std::string folder = slash == std::string::npos ? "." : file.substr(0, slash + 1);
+    const std::string name = FileNameOf(file);
+    const std::string folder =
+        name.size() == file.size() ? "." : file.substr(0, file.size() - name.size());
     return win::AskQuestion(kAppName,
                             "A file named \"" + name + "\" already exists in " + folder +
                                 ". Do you want to replace it?",
@@ -529,13 +529,15 @@ void CAudioRecorderDlg::OnSaveRecording() {
   display_->Invalidate();
 }
 
+std::string CAudioRecorderDlg::StillSavingText() const {
+  return "Voxtape is still saving " + FileNameOf(save_job_->TargetPath()) + " (" +
+         std::to_string(std::max(0, save_job_->Percent())) + " %).";
+}
+
 bool CAudioRecorderDlg::RefusedWhileSaving() {
   if (!save_job_) return false;
-  if (services_.show_notice) {
-    services_.show_notice("Voxtape is still saving " + FileNameOf(save_job_->TargetPath()) + " (" +
-                          std::to_string(std::max(0, save_job_->Percent())) +
-                          " %). Please wait until it is done.");
-  }
+  if (services_.show_notice)
+    services_.show_notice(StillSavingText() + " Please wait until it is done.");
   return true;
 }
 
@@ -550,10 +552,8 @@ void CAudioRecorderDlg::OnSaveFinished(std::optional<std::string> message) {
 
 void CAudioRecorderDlg::OnCloseCommand() {
   if (save_job_) {
-    const std::string name = FileNameOf(save_job_->TargetPath());
-    const std::string question = "Voxtape is still saving " + name + " (" +
-                                 std::to_string(std::max(0, save_job_->Percent())) +
-                                 " %). Stop saving and close? " + name + " is then not written.";
+    const std::string question = StillSavingText() + " Stop saving and close? " +
+                                 FileNameOf(save_job_->TargetPath()) + " is then not written.";
     // The save may end while the question is up; then there is nothing left to stop.
     if (!(services_.confirm_stop_saving && services_.confirm_stop_saving(question))) return;
     save_job_.reset();

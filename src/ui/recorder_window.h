@@ -155,6 +155,8 @@ class CAudioRecorderDlg : public CMediaPlayerHost,
   std::string ChosenInputName() const;
   // For Play and Save: readable, and says why not when something else stands in its place.
   bool WorkingFileUsable();
+  // "Voxtape is still saving NAME (P %)." for the running save.
+  std::string StillSavingText() const;
   // While a save runs, Record, Play and Save wait for it: true (and a notice) then.
   bool RefusedWhileSaving();
   // The running save ended (a posted event from its thread).
