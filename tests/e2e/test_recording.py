@@ -34,8 +34,6 @@ RADIOS = {
 
 # Recorded length against the time between the key presses that started and stopped it.
 DURATION_TOLERANCE = 0.3
-# Where a skip of the server's shows in a take, against where its witness places it.
-SKIP_PLACE_TOLERANCE = 0.3
 TONE_HZ = 440.0
 SAVE_DIALOG = "^Save Sound As$"
 
@@ -201,16 +199,7 @@ def assert_tone_throughout(wav: vt.Wav, cuts: int = 0, server: vt.ServerDelivery
     drops some cycles of sound it had and hands out silence for others, differently for each
     recorder)."""
     report = vt.tone_report(wav, TONE_HZ)
-    if server:
-        # Around a skip, which cycles a recorder gets as sound, as silence or not at all differs by a
-        # cycle or so from one recorder to the next: jumps and quiet there are the server's.
-        def near_a_skip(t, after=0.0):
-            return any(skipped - SKIP_PLACE_TOLERANCE <= t <= skipped + SKIP_PLACE_TOLERANCE + after
-                       for skipped in server.skipped_at)
-
-        report.recorder_jumps = [t for t in report.recorder_jumps if not near_a_skip(t)]
-        report.source_gaps = [t for t in report.source_gaps if not near_a_skip(t, after=server.quiet)]
-    problems = report.problems(allowed_jumps=cuts, server_quiet=server.quiet if server else 0.0)
+    problems = report.problems(allowed_jumps=cuts, server=server)
     assert not problems, f"{problems}; the server's witness: {server}"
     assert abs(report.frequency - TONE_HZ) <= 1, f"the tone measured {report.frequency:.2f} Hz"
 
